@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Sets everything up, then runs the C++ unit tests (CTest) and the Python tests (pytest).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+echo "test: C++ unit tests" >&2
+cmake -S . -B build/ctest -G Ninja -DVORLAN_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build/ctest -j "$(nproc)"
+ctest --test-dir build/ctest --output-on-failure -j "$(nproc)"
+
+echo "test: Python tests" >&2
+.venv/bin/python -m pytest -q -p no:cacheprovider tests/python

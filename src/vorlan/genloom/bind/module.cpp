@@ -1,0 +1,90 @@
+// Loading of vorlan.genloom: bound names, logger, settings, enumerations, _notify,
+// then the functions in the order of the module's interface.
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include "genloom/bind/registry.hpp"
+
+namespace genloom {
+
+namespace {
+py::module_* g_module = nullptr;
+}
+
+py::module_& module() { return *g_module; }
+
+bool is_ordinary(const py::error_already_set& e) { return e.matches(PyExc_Exception); }
+
+void notify(const py::object& progress, const std::string& msg) {
+    G("_notify")(progress, py::str(msg));
+}
+
+}  // namespace genloom
+
+using namespace genloom;
+
+PYBIND11_MODULE(genloom, m) {
+    // Held for the life of the process (the module is never unloaded).
+    g_module = new py::module_(m);
+    m.doc() = "Generation pipeline, LLM access and prompt construction for Vorlan models.";
+
+    // 1. Standard facilities the functions use.
+    py::module_ logging = py::module_::import("logging");
+    py::module_ enum_mod = py::module_::import("enum");
+
+    // 2. The compiler component.
+    py::module_ core = py::module_::import("vorlan.vorlan_core");
+    m.attr("QelCompiler") = core.attr("QelCompiler");
+    m.attr("SemanticError") = core.attr("SemanticError");
+
+    // 3. Description ranking, bound under its local name.
+    m.attr("rag_rank") = py::module_::import("vorlan.nearscan").attr("rank_problem_descriptions");
+
+    // 4. The module logger.
+    m.attr("logger") = logging.attr("getLogger")("vorlan.genloom");
+
+    // 5. _notify, the settings, the enumerations, then the functions.
+    m.def(
+        "_notify",
+        [](py::object progress, py::object msg) {
+            try {
+                if (!progress.is_none())
+                    progress(msg);
+                else
+                    G("logger").attr("debug")(msg);
+            } catch (py::error_already_set& e) {
+                if (!is_ordinary(e)) throw;  // interrupts and exit requests pass through
+            }
+        },
+        py::arg("progress"), py::arg("msg"),
+        "Hand a progress message to the callback, or log it at debug level without one.\n"
+        "A failing callback never reaches the caller.");
+
+    m.attr("MAX_ITERATIONS") = 5;
+    m.attr("MAX_OUTPUT_TOKENS") = py::none();
+    m.attr("LLM_PROVIDER") = "openai";
+    m.attr("MODEL_NAME") = "gpt-5";
+    m.attr("ALIGNMENT_CHECK") = true;
+    m.attr("FEW_SHOT_TOP_K") = 3;
+    m.attr("FEW_SHOT_MAX_CHARS") = 2147483647;
+
+    py::object Enum = enum_mod.attr("Enum");
+    py::list providers;
+    providers.append(py::make_tuple("OPENAI", "openai"));
+    providers.append(py::make_tuple("GOOGLE", "google"));
+    providers.append(py::make_tuple("OLLAMA", "ollama"));
+    m.attr("LLMProvider") = Enum("LLMProvider", providers, py::arg("module") = "vorlan.genloom");
+    py::list modes;
+    modes.append("NONE");
+    modes.append("BNF");
+    modes.append("CODE");
+    m.attr("Grammar") = Enum("Grammar", modes, py::arg("module") = "vorlan.genloom");
+
+    register_grammar(m);
+    register_fewshot(m);
+    register_extract(m);
+    register_llm(m);
+    register_prompts(m);
+    register_pipeline(m);
+    register_listing(m);
+}

@@ -1,0 +1,2 @@
+// genloom core sources live beside this file.
+namespace genloom::core {}
