@@ -1,0 +1,58 @@
+// The flat linear instance a compiled model expands to: every forall, sum and filter
+// evaluated over the data. Solvers and exporters read this and nothing else.
+#pragma once
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace vorlan::compiler {
+
+// One component of an index tuple: an integer, a float or a string value.
+using IndexValue = std::variant<std::int64_t, double, std::string>;
+
+// Text form of an index tuple as it appears in reports: [1]["a"] -> `[1]["a"]`.
+std::string index_text(const std::vector<IndexValue>& index);
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+struct Variable {
+    std::string name;                // declared name, e.g. "x"
+    std::vector<IndexValue> index;   // index values, empty for a scalar variable
+    double lower = 0.0;              // -kInf when unbounded below
+    double upper = kInf;             // kInf when unbounded above
+    bool integer = false;            // int, int+ and boolean variables
+    std::string full_name() const { return name + index_text(index); }
+};
+
+struct Term {
+    std::int32_t var;  // position in Instance::variables
+    double coef;
+};
+
+// lower <= sum(terms) <= upper; equality when lower == upper.
+struct Row {
+    std::string label;               // constraint label, or "" when unlabelled
+    std::vector<IndexValue> index;   // index values of the label (forall iterators)
+    std::vector<Term> terms;         // merged: each variable at most once, no zero coefficients
+    double lower = -kInf;
+    double upper = kInf;
+    int line = 0;                    // model line of the constraint
+};
+
+struct Objective {
+    enum class Sense { None, Minimize, Maximize };
+    Sense sense = Sense::None;       // None: a feasibility model
+    std::string label;
+    std::vector<Term> terms;         // merged as in Row
+    double constant = 0.0;
+};
+
+struct Instance {
+    std::vector<Variable> variables;
+    Objective objective;
+    std::vector<Row> rows;
+};
+
+}  // namespace vorlan::compiler
