@@ -7,20 +7,93 @@ namespace py = pybind11;
 namespace vc = vorlan::compiler;
 
 namespace {
-struct QelCompilerTag {};
 py::object g_syntax_error;
 py::object g_semantic_error;
 
-void raise_diagnostics(const vc::CompileResult& r) {
-    bool syntax = false;
-    std::string msg;
-    for (size_t i = 0; i < r.diagnostics.size() && i < 20; ++i) {
-        if (r.diagnostics[i].kind == vc::Diagnostic::Kind::Syntax) syntax = true;
-        if (i) msg += "\n";
-        msg += r.diagnostics[i].text();
-    }
-    PyErr_SetString((syntax ? g_syntax_error : g_semantic_error).ptr(), msg.c_str());
+[[noreturn]] void raise_diagnostics(const vc::CompileResult& r) {
+    PyErr_SetString((r.has_syntax_error() ? g_syntax_error : g_semantic_error).ptr(), r.message().c_str());
     throw py::error_already_set();
+}
+
+py::object to_py(const vc::HostValue& v) {
+    using K = vc::HostValue::K;
+    switch (v.kind) {
+        case K::None: return py::none();
+        case K::Bool: return py::bool_(v.b);
+        case K::Int: return py::int_(v.i);
+        case K::Float: return py::float_(v.f);
+        case K::Str: return py::str(v.s);
+        case K::List: {
+            py::list l;
+            for (auto& x : v.items) l.append(to_py(x));
+            return l;
+        }
+        case K::Tuple: {
+            py::tuple t(v.items.size());
+            for (std::size_t i = 0; i < v.items.size(); ++i) t[i] = to_py(v.items[i]);
+            return t;
+        }
+        case K::Map: {
+            py::dict d;
+            for (auto& [k, x] : v.entries) d[to_py(k)] = to_py(x);
+            return d;
+        }
+    }
+    return py::none();
+}
+
+py::list index_list(const std::vector<vc::IndexValue>& idx) {
+    py::list l;
+    for (auto& v : idx) {
+        if (auto* i = std::get_if<std::int64_t>(&v)) l.append(py::int_(*i));
+        else if (auto* d = std::get_if<double>(&v)) l.append(py::float_(*d));
+        else l.append(py::str(std::get<std::string>(v)));
+    }
+    return l;
+}
+
+py::list terms_list(const std::vector<vc::Term>& terms) {
+    py::list l;
+    for (auto& t : terms) l.append(py::make_tuple(t.var, t.coef));
+    return l;
+}
+
+py::dict instance_dict(const vc::Instance& in) {
+    py::dict out;
+    py::list vars;
+    for (auto& v : in.variables) {
+        py::dict d;
+        d["name"] = v.name;
+        d["index"] = index_list(v.index);
+        d["full_name"] = v.full_name();
+        d["lower"] = v.lower;
+        d["upper"] = v.upper;
+        d["integer"] = v.integer;
+        vars.append(d);
+    }
+    out["variables"] = vars;
+    py::dict obj;
+    const char* sense = in.objective.sense == vc::Objective::Sense::Minimize   ? "minimize"
+                        : in.objective.sense == vc::Objective::Sense::Maximize ? "maximize"
+                                                                               : "none";
+    obj["sense"] = sense;
+    obj["label"] = in.objective.label;
+    obj["terms"] = terms_list(in.objective.terms);
+    obj["constant"] = in.objective.constant;
+    out["objective"] = obj;
+    py::list rows;
+    for (auto& r : in.rows) {
+        py::dict d;
+        d["label"] = r.label;
+        d["index"] = index_list(r.index);
+        d["terms"] = terms_list(r.terms);
+        d["lower"] = r.lower;
+        d["upper"] = r.upper;
+        d["line"] = r.line;
+        rows.append(d);
+    }
+    out["rows"] = rows;
+    return out;
 }
 }  // namespace
 
@@ -38,19 +111,28 @@ PYBIND11_MODULE(vorlan_core, m) {
     g_syntax_error.inc_ref();
     g_semantic_error.inc_ref();
 
-    py::class_<QelCompilerTag>(m, "QelCompiler")
+    py::class_<vc::Compiler>(m, "QelCompiler")
         .def(py::init<>())
         .def(
             "compile_model",
-            [](QelCompilerTag&, const std::string& model, const std::string& data) {
+            [](vc::Compiler& c, const std::string& model, const std::string& data) {
                 vc::CompileResult r;
                 {
                     py::gil_scoped_release nogil;
-                    r = vc::compile(model, data);
+                    r = c.compile(model, data);
                 }
                 if (!r.ok()) raise_diagnostics(r);
                 return true;
             },
             py::arg("model_code"), py::arg("data_code"),
-            "Compile a model text and a data text; raise VorlanSyntaxError or SemanticError if invalid.");
+            "Compile a model text and a data text; raise VorlanSyntaxError or SemanticError if invalid.")
+        .def_property_readonly(
+            "ast", [](const vc::Compiler& c) { return to_py(c.ast()); },
+            "The declarations of the last compiled model: {'declarations': [...]}.")
+        .def_property_readonly(
+            "data", [](const vc::Compiler& c) { return to_py(c.data()); },
+            "The data of the last compiled model: name -> value.")
+        .def(
+            "instance", [](const vc::Compiler& c) { return instance_dict(c.instance()); },
+            "The flat linear instance of the last compiled model: variables, objective, rows.");
 }

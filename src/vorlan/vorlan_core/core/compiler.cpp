@@ -1,13 +1,87 @@
 #include "vorlan_core/core/compiler.hpp"
 
+#include <cstdio>
+
+#include "vorlan_core/core/parser.hpp"
+#include "vorlan_core/core/sema.hpp"
+
 namespace vorlan::compiler {
 
 std::string Diagnostic::text() const {
     return file + ":" + std::to_string(line) + ":" + std::to_string(col) + ": " + message;
 }
 
-CompileResult compile(std::string_view, std::string_view) {
-    return {};  // placeholder until the front end lands
+std::string index_text(const std::vector<IndexValue>& index) {
+    std::string out;
+    for (const auto& v : index) {
+        out += "[";
+        if (auto* i = std::get_if<std::int64_t>(&v)) {
+            out += std::to_string(*i);
+        } else if (auto* d = std::get_if<double>(&v)) {
+            char buf[40];
+            std::snprintf(buf, sizeof buf, "%.15g", *d);
+            out += buf;
+        } else {
+            out += "\"" + std::get<std::string>(v) + "\"";
+        }
+        out += "]";
+    }
+    return out;
+}
+
+std::string CompileResult::message() const {
+    std::string msg;
+    for (std::size_t i = 0; i < diagnostics.size() && i < kMaxDiagnostics; ++i) {
+        if (i) msg += "\n";
+        msg += diagnostics[i].text();
+    }
+    return msg;
+}
+
+bool CompileResult::has_syntax_error() const {
+    for (const auto& d : diagnostics)
+        if (d.kind == Diagnostic::Kind::Syntax) return true;
+    return false;
+}
+
+CompileResult compile(std::string_view model_text, std::string_view data_text) {
+    CompileResult r;
+    Model model;
+    DataFile data;
+    ParseError err;
+    auto add = [&](const char* file, const ParseError& e) {
+        r.diagnostics.push_back({e.unsupported ? Diagnostic::Kind::Semantic : Diagnostic::Kind::Syntax, file,
+                                 e.pos.line, e.pos.col, e.message});
+    };
+    // Both files are parsed even when the first fails, so one round reports both.
+    bool model_ok = parse_model(model_text, model, err);
+    if (!model_ok) add("model", err);
+    bool data_ok = parse_data(data_text, data, err);
+    if (!data_ok) add("data", err);
+    if (!model_ok || !data_ok) return r;
+    analyse(model, data, model_text, r);
+    return r;
+}
+
+CompileResult Compiler::compile(std::string_view model_text, std::string_view data_text) {
+    CompileResult r = vorlan::compiler::compile(model_text, data_text);
+    if (r.ok()) last_ = r;
+    return r;
+}
+
+const Instance& Compiler::instance() const {
+    static const Instance empty;
+    return last_.instance ? *last_.instance : empty;
+}
+
+const HostValue& Compiler::ast() const {
+    static const HostValue empty = HostValue::map();
+    return last_.ast ? *last_.ast : empty;
+}
+
+const HostValue& Compiler::data() const {
+    static const HostValue empty = HostValue::map();
+    return last_.data ? *last_.data : empty;
 }
 
 }  // namespace vorlan::compiler

@@ -1,8 +1,14 @@
 // Public entry point of the Vorlan compiler core (no Python here).
 #pragma once
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
+
+#include "vorlan_core/core/instance.hpp"
 
 namespace vorlan::compiler {
 
@@ -16,11 +22,56 @@ struct Diagnostic {
     std::string text() const;  // "file:LINE:COL: message"
 };
 
+// A plain value tree handed to hosts: the model's declarations and its data.
+struct HostValue {
+    enum class K { None, Bool, Int, Float, Str, List, Tuple, Map };
+    K kind = K::None;
+    bool b = false;
+    std::int64_t i = 0;
+    double f = 0.0;
+    std::string s;
+    std::vector<HostValue> items;                         // List, Tuple
+    std::vector<std::pair<HostValue, HostValue>> entries; // Map, in insertion order
+
+    static HostValue str(std::string v) { HostValue h; h.kind = K::Str; h.s = std::move(v); return h; }
+    static HostValue integer(std::int64_t v) { HostValue h; h.kind = K::Int; h.i = v; return h; }
+    static HostValue number(double v) { HostValue h; h.kind = K::Float; h.f = v; return h; }
+    static HostValue boolean(bool v) { HostValue h; h.kind = K::Bool; h.b = v; return h; }
+    static HostValue list() { HostValue h; h.kind = K::List; return h; }
+    static HostValue map() { HostValue h; h.kind = K::Map; return h; }
+    HostValue& set(std::string key, HostValue v) {
+        entries.emplace_back(str(std::move(key)), std::move(v));
+        return *this;
+    }
+};
+
+// At most this many diagnostics are reported by one compile.
+constexpr std::size_t kMaxDiagnostics = 20;
+
 struct CompileResult {
     std::vector<Diagnostic> diagnostics;
+    std::shared_ptr<const Instance> instance;  // set when ok()
+    std::shared_ptr<const HostValue> ast;      // {"declarations": [...]}, set when ok()
+    std::shared_ptr<const HostValue> data;     // name -> value, set when ok()
     bool ok() const { return diagnostics.empty(); }
+    // All diagnostics, one per line.
+    std::string message() const;
+    bool has_syntax_error() const;
 };
 
 CompileResult compile(std::string_view model_text, std::string_view data_text);
+
+// A compiler that keeps what its last successful compile produced.
+class Compiler {
+public:
+    CompileResult compile(std::string_view model_text, std::string_view data_text);
+    // The flat instance of the last successful compile (empty before one).
+    const Instance& instance() const;
+    const HostValue& ast() const;
+    const HostValue& data() const;
+
+private:
+    CompileResult last_;
+};
 
 }  // namespace vorlan::compiler

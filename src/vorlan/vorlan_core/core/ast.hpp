@@ -1,0 +1,151 @@
+// Syntax tree of a Vorlan model and of a data file, with source positions.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "vorlan_core/core/lexer.hpp"
+
+namespace vorlan::compiler {
+
+struct Expr;
+using ExprP = std::unique_ptr<Expr>;
+
+// One iterator of forall/sum/comprehensions: `i in S`, `a, b in S`, `<a, b> in T`,
+// each with an optional `: filter` that applies from there on.
+struct Iterator {
+    Pos pos;
+    std::vector<std::string> names;  // bound names (one per name; pattern components below)
+    bool tuple_pattern = false;
+    std::vector<ExprP> pattern;      // tuple pattern components (Name or literal expressions)
+    ExprP set;                       // the set, range or range expression iterated
+    ExprP filter;                    // may be null
+};
+
+struct Expr {
+    enum class K {
+        Int, Float, Str, Bool, Name, Infinity, Maxint,
+        Unary,      // op: "-", "+", "!"
+        Nary,       // left-associative chain of one precedence level: kids[0] ops[0] kids[1] ...
+        Compare,    // comparison chain: kids[0] ops[0] kids[1] (ops[1] kids[2])
+        In,         // kids[0] in kids[1]; op "not in" when negated
+        Cond,       // kids[0] ? kids[1] : kids[2]
+        Range,      // kids[0] .. kids[1]
+        Index,      // kids[0][kids[1]][kids[2]]...
+        Field,      // kids[0].text
+        Call,       // text(kids...)
+        Aggregate,  // text in sum/prod/min/max/forall(iters) kids[0]
+        TupleLit,   // <kids...>
+        SetLit,     // {kids...}
+        SetComp,    // { kids[0] | iters }
+    };
+    K kind;
+    Pos pos;
+    std::size_t begin = 0, end = 0;  // source byte span, for quoting the expression in messages
+    std::string text;                // name, operator, field or function name
+    std::int64_t ival = 0;
+    double fval = 0.0;
+    std::vector<ExprP> kids;
+    std::vector<std::string> ops;
+    std::vector<Iterator> iters;
+
+    Expr(K k, Pos p) : kind(k), pos(p) {}
+};
+
+// Declared type of data: int, float, string, boolean, a tuple type, or a set of one of them.
+struct TypeRef {
+    enum class K { Int, Float, String, Bool, Tuple, Set };
+    K kind = K::Int;
+    std::string tuple_name;          // for Tuple
+    std::shared_ptr<TypeRef> elem;   // for Set
+    Pos pos;
+    std::string text() const;
+};
+
+// One dimension of an array declaration: `[S]`, `[1..n]` or `[i in S]`.
+struct Dim {
+    Pos pos;
+    std::string binder;  // "" unless `i in S`
+    ExprP set;
+};
+
+struct Label {
+    std::string name;  // "" when unlabelled
+    Pos pos;
+    std::vector<ExprP> index;
+};
+
+struct Stmt;
+using StmtP = std::unique_ptr<Stmt>;
+
+struct Stmt {
+    enum class K { Constraint, Forall, If, Block };
+    K kind;
+    Pos pos;
+    Label label;
+    ExprP expr;                  // Constraint: the relation; If: the condition
+    std::vector<Iterator> iters; // Forall
+    std::vector<StmtP> body;     // Forall, If (then), Block
+    std::vector<StmtP> else_body;
+    bool has_else = false;
+    Stmt(K k, Pos p) : kind(k), pos(p) {}
+};
+
+struct TupleField {
+    std::string name;
+    TypeRef type;
+    bool key = false;
+    Pos pos;
+};
+
+struct Item {
+    enum class K { Data, Range, Tuple, Dvar, Dexpr, ConstraintDecl, Assert, Objective, Constraints };
+    K kind;
+    Pos pos;
+    std::string name;             // declared name, label of assert/objective
+    Pos name_pos;
+    TypeRef type;                 // Data, Dexpr
+    std::vector<Dim> dims;        // Data, Dvar, Dexpr, ConstraintDecl
+    bool external = false;        // `= ...`
+    ExprP value;                  // Data, Range (a Range expr), Dexpr, Assert, Objective
+    std::string with_field;       // `with field in Set`
+    std::string with_set;
+    Pos with_pos;
+    std::string vtype;            // Dvar: float float+ int int+ boolean
+    ExprP lo, hi;                 // Dvar bounds
+    bool maximize = false;        // Objective
+    std::vector<TupleField> fields;  // Tuple
+    std::vector<StmtP> stmts;     // Constraints
+    Item(K k, Pos p) : kind(k), pos(p) {}
+};
+
+struct Model {
+    std::vector<Item> items;
+};
+
+// A value of the data file, as written (literals only).
+struct DataValue;
+using DataValueP = std::unique_ptr<DataValue>;
+struct DataValue {
+    enum class K { Int, Float, Str, Ident, Infinity, Maxint, Tuple, Set, Array, Keyed };
+    K kind;
+    Pos pos;
+    std::int64_t ival = 0;
+    double fval = 0.0;
+    std::string text;
+    std::vector<DataValueP> items;  // Tuple, Set, Array; Keyed: key, value, key, value, ...
+    DataValue(K k, Pos p) : kind(k), pos(p) {}
+};
+
+struct DataAssign {
+    std::string name;
+    Pos pos;
+    DataValueP value;
+};
+
+struct DataFile {
+    std::vector<DataAssign> assigns;
+};
+
+}  // namespace vorlan::compiler

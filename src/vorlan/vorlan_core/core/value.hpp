@@ -1,0 +1,106 @@
+// Run-time values of the compile-time evaluator: numbers, strings, tuples, sets, arrays
+// and linear expressions over decision variables.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "vorlan_core/core/ast.hpp"
+
+namespace vorlan::compiler {
+
+struct TupleType {
+    std::string name;
+    std::vector<TupleField> fields;
+    std::vector<const TupleType*> field_tuple;  // nested tuple type per field, or null
+    int field_index(const std::string& f) const {
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            if (fields[i].name == f) return static_cast<int>(i);
+        return -1;
+    }
+};
+
+struct SetV;
+struct ArrV;
+struct Lin;
+
+struct Value {
+    enum class K : std::uint8_t { None, Int, Float, Str, Bool, Tuple, Set, Array, Lin };
+    K k = K::None;
+    std::int64_t i = 0;
+    double f = 0.0;
+    std::string s;
+    std::shared_ptr<std::vector<Value>> tup;  // Tuple fields
+    const TupleType* ttype = nullptr;         // Tuple: its declared type, null for a literal
+    std::shared_ptr<SetV> set;
+    std::shared_ptr<ArrV> arr;
+    std::shared_ptr<Lin> lin;
+
+    static Value Int(std::int64_t v) { Value x; x.k = K::Int; x.i = v; return x; }
+    static Value Float(double v) { Value x; x.k = K::Float; x.f = v; return x; }
+    static Value Str(std::string v) { Value x; x.k = K::Str; x.s = std::move(v); return x; }
+    static Value Bool(bool v) { Value x; x.k = K::Bool; x.i = v; return x; }
+    bool is_num() const { return k == K::Int || k == K::Float; }
+    double num() const { return k == K::Int ? static_cast<double>(i) : f; }
+};
+
+// Canonical text of a scalar or tuple value, used as a hash key (1 and 1.0 are the same key).
+std::string value_key(const Value& v);
+// Value as it is written in messages: 3, 2.5, "a", <"a", 1>.
+std::string value_text(const Value& v);
+
+struct SetV {
+    bool is_range = false;
+    std::int64_t lo = 1, hi = 0;  // range bounds
+    std::vector<Value> elems;
+    std::unordered_map<std::string, std::size_t> pos;
+    std::string name;  // declared name or source text, for messages
+
+    std::size_t size() const {
+        if (is_range) return hi < lo ? 0 : static_cast<std::size_t>(hi - lo + 1);
+        return elems.size();
+    }
+    Value at(std::size_t k) const { return is_range ? Value::Int(lo + static_cast<std::int64_t>(k)) : elems[k]; }
+    // Position of v, or -1.
+    std::int64_t find(const Value& v) const {
+        if (is_range) {
+            if (v.k == Value::K::Int) return v.i >= lo && v.i <= hi ? v.i - lo : -1;
+            if (v.k == Value::K::Float && v.f == static_cast<double>(static_cast<std::int64_t>(v.f))) {
+                auto n = static_cast<std::int64_t>(v.f);
+                return n >= lo && n <= hi ? n - lo : -1;
+            }
+            return -1;
+        }
+        auto it = pos.find(value_key(v));
+        return it == pos.end() ? -1 : static_cast<std::int64_t>(it->second);
+    }
+    // Adds v unless present; returns false for a duplicate.
+    bool add(Value v) {
+        auto [it, fresh] = pos.emplace(value_key(v), elems.size());
+        if (fresh) elems.push_back(std::move(v));
+        return fresh;
+    }
+};
+
+struct ArrV {
+    std::string name;
+    std::vector<std::shared_ptr<SetV>> dims;
+    std::vector<Value> cells;    // row-major; empty for a variable array
+    std::int64_t var_base = -1;  // variable arrays: index of the first variable
+    std::size_t size() const {
+        std::size_t n = 1;
+        for (auto& d : dims) n *= d->size();
+        return n;
+    }
+};
+
+// sum(coef * var) + constant; terms may repeat until merged.
+struct Lin {
+    std::vector<std::pair<std::int32_t, double>> terms;
+    double c = 0.0;
+};
+
+}  // namespace vorlan::compiler
