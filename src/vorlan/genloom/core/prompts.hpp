@@ -1,0 +1,44 @@
+// The six prompt templates sent to the language model (no Python here).
+// Each builder concatenates fixed texts and its arguments unchanged.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace genloom::prompts {
+
+// One worked example shown to the model; the three paths may be empty.
+struct FewShotExample {
+    std::string description, model, data;
+    std::string desc_path, model_path, data_path;
+};
+
+using Examples = std::vector<FewShotExample>;
+
+// The <few_shot_examples> section; empty text for no examples.
+std::string few_shot_section(const Examples& examples);
+
+std::string generation(std::string_view prompt, std::string_view grammar, const Examples& few_shots);
+std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                      std::string_view data_code);
+std::string revision_alignment(std::string_view prompt, std::string_view grammar,
+                               std::string_view assessment_text, std::string_view model_code,
+                               std::string_view data_code, const Examples& few_shots);
+// syntax_errors_text is the list text form of the error list.
+std::string revision_syntax(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                            std::string_view data_code, std::string_view syntax_errors_text,
+                            const Examples& few_shots);
+// has_errors false leaves the errors section out (syntax_errors_text is then unused).
+std::string final_assessment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                             std::string_view data_code, bool has_errors, std::string_view syntax_errors_text);
+std::string feedback(std::string_view user_prompt_text, std::string_view grammar, std::string_view model_code,
+                     std::string_view data_code);
+
+// Convenience overloads taking the error list itself.
+std::string revision_syntax(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                            std::string_view data_code, const std::vector<std::string>& syntax_errors,
+                            const Examples& few_shots);
+std::string final_assessment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                             std::string_view data_code, const std::vector<std::string>& syntax_errors);
+
+}  // namespace genloom::prompts
