@@ -1,0 +1,65 @@
+#include "solve/core/matrix.hpp"
+
+#include <algorithm>
+
+#include "solve/core/export.hpp"
+
+namespace vorlan::solve {
+
+namespace c = vorlan::compiler;
+
+MatrixForm matrix_form(const c::Instance& inst) {
+    validate(inst);
+    MatrixForm m;
+    const std::size_t n = inst.variables.size();
+    m.maximize = inst.objective.sense == c::Objective::Sense::Maximize;
+    m.offset = inst.objective.constant;
+    m.c.assign(n, 0.0);
+    for (const auto& t : inst.objective.terms) m.c[t.var] += t.coef;
+    m.col_lower.reserve(n);
+    m.col_upper.reserve(n);
+    m.integrality.reserve(n);
+    for (const auto& v : inst.variables) {
+        m.col_lower.push_back(v.lower);
+        m.col_upper.push_back(v.upper);
+        m.integrality.push_back(v.integer ? 1 : 0);
+    }
+
+    std::size_t nnz = 0;
+    for (const auto& r : inst.rows) nnz += r.terms.size();
+    m.indices.reserve(nnz);
+    m.data.reserve(nnz);
+    m.indptr.push_back(0);
+    // Dense scratch row: sums repeated columns without sorting a map per row.
+    std::vector<double> acc(n, 0.0);
+    std::vector<char> seen(n, 0);
+    std::vector<std::int32_t> cols;
+    for (std::size_t i = 0; i < inst.rows.size(); ++i) {
+        const auto& r = inst.rows[i];
+        if (row_kind(r) == RowKind::Free) continue;
+        cols.clear();
+        for (const auto& t : r.terms) {
+            if (!seen[t.var]) {
+                seen[t.var] = 1;
+                cols.push_back(t.var);
+            }
+            acc[t.var] += t.coef;
+        }
+        std::sort(cols.begin(), cols.end());
+        for (auto j : cols) {
+            if (acc[j] != 0) {
+                m.indices.push_back(j);
+                m.data.push_back(acc[j]);
+            }
+            acc[j] = 0;
+            seen[j] = 0;
+        }
+        m.indptr.push_back(static_cast<std::int64_t>(m.indices.size()));
+        m.row_lower.push_back(r.lower);
+        m.row_upper.push_back(r.upper);
+        m.row_source.push_back(static_cast<std::int32_t>(i));
+    }
+    return m;
+}
+
+}  // namespace vorlan::solve
