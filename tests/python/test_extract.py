@@ -195,3 +195,15 @@ def test_coalesce_propagates_interrupts():
 
     with pytest.raises(KeyboardInterrupt):
         g._coalesce_response_text(Boom())
+
+
+def test_loads_with_surrogates_and_non_ascii_around_the_object():
+    text = '\udcff héllo → ```json\n{"model": "ñ", "data": "日本"}\n``` \ud800'
+    assert g._json_loads_relaxed(text) == {"model": "ñ", "data": "日本"}
+
+
+@pytest.mark.parametrize("text", ['{"a": "\ud800"}', '{"a": "\\ud800"}'])
+def test_loads_rejects_lone_surrogates_inside_strings(text):
+    # strict UTF-8 text: a lone surrogate, raw or escaped, is not a valid string value
+    with pytest.raises(json.JSONDecodeError):
+        g._json_loads_relaxed(text)

@@ -26,7 +26,7 @@ py::object extract_object_text(py::handle text) {
     Utf8 u(text);
     auto span = core::extract_json_span(u.view());
     if (!span) return py::reinterpret_borrow<py::object>(text);
-    return u.make(u.view().substr(span->begin, span->end - span->begin));
+    return u.slice(span->begin, span->end);
 }
 
 // Builds host values straight from the parse events; containers on an explicit stack.

@@ -15,7 +15,7 @@ namespace py = pybind11;
 // strings made back from slices of it restore them.
 class Utf8 {
 public:
-    explicit Utf8(py::handle s) {
+    explicit Utf8(py::handle s) : str_(s) {
         Py_ssize_t n = 0;
         const char* p = PyUnicode_AsUTF8AndSize(s.ptr(), &n);
         if (p) {
@@ -38,7 +38,28 @@ public:
         return py::reinterpret_steal<py::str>(o);
     }
 
+    // The same text as make(view().substr(begin, end - begin)), cut from the host str
+    // itself (no decoding; byte offsets map to code points by counting lead bytes).
+    py::str slice(std::size_t begin, std::size_t end) const {
+        Py_ssize_t b = static_cast<Py_ssize_t>(begin), e = static_cast<Py_ssize_t>(end);
+        if (!(PyUnicode_IS_READY(str_.ptr()) && PyUnicode_IS_ASCII(str_.ptr()))) {
+            b = lead_bytes(0, begin);
+            e = b + lead_bytes(begin, end);
+        }
+        PyObject* o = PyUnicode_Substring(str_.ptr(), b, e);
+        if (!o) throw py::error_already_set();
+        return py::reinterpret_steal<py::str>(o);
+    }
+
 private:
+    Py_ssize_t lead_bytes(std::size_t from, std::size_t to) const {
+        Py_ssize_t n = 0;
+        for (std::size_t i = from; i < to; ++i)
+            n += (static_cast<unsigned char>(view_[i]) & 0xC0) != 0x80;
+        return n;
+    }
+
+    py::handle str_;
     std::string_view view_;
     py::object holder_;
     bool surrogates_ = false;
