@@ -559,8 +559,8 @@ public:
                 TupleField f;
                 f.key = accept_kw("key");
                 f.type = type_ref();
-                if (f.type.kind == TypeRef::K::Set || f.type.kind == TypeRef::K::Bool)
-                    throw Fail{{f.type.pos, "tuple fields are int, float, string or a tuple type"}};
+                if (f.type.kind == TypeRef::K::Bool)
+                    throw Fail{{f.type.pos, "tuple fields are int, float, string, a set {T} or a tuple type"}};
                 do {
                     Token fn = expect_ident("a field name");
                     TupleField g = f;

@@ -61,6 +61,14 @@ std::string value_key(const Value& v) {
             }
             return k + ">";
         }
+        case Value::K::Set: {
+            std::string k = "{";
+            for (std::size_t i = 0; i < v.set->size(); ++i) {
+                std::string part = value_key(v.set->at(i));
+                k += std::to_string(part.size()) + ":" + part;
+            }
+            return k + "}";
+        }
         default: return "?";
     }
 }
@@ -228,9 +236,13 @@ private:
                 best = c;
             }
         };
+        // Iterators first: on a tie the name in scope nearby is the likelier intent.
+        for (auto it = sc.locals.rbegin(); it != sc.locals.rend(); ++it) consider(*it);
+        std::vector<std::string> globals;
         for (auto& [n, k] : declared_)
-            if (k != Symbol::K::Tuple && k != Symbol::K::Label) consider(n);
-        for (auto& n : sc.locals) consider(n);
+            if (k != Symbol::K::Tuple && k != Symbol::K::Label) globals.push_back(n);
+        std::sort(globals.begin(), globals.end());
+        for (auto& n : globals) consider(n);
         return best.empty() ? "" : "; did you mean '" + best + "'?";
     }
     void check_iters(const std::vector<Iterator>& its, NameScope& sc) {
@@ -531,7 +543,17 @@ private:
     }
     static bool has_vars(const Value& v) { return v.k == Value::K::Lin && !v.lin->terms.empty(); }
 
-    Value arith(const std::string& op, Value a, const Value& b, const Expr& e, const Expr& lhs, const Expr& rhs) {
+    std::string quote_span(std::size_t b, std::size_t e) const {
+        Expr tmp(Expr::K::Int, {});
+        tmp.begin = b;
+        tmp.end = e;
+        return quote(tmp);
+    }
+    Value arith(const std::string& op, Value a, const Value& b, const Expr& whole, const Expr& lhs, const Expr& rhs) {
+        // The expression named in messages: the chain up to and including rhs.
+        Expr e(Expr::K::Int, whole.pos);
+        e.begin = whole.begin;
+        e.end = rhs.end;
         if (op == "union" || op == "diff" || op == "inter" || op == "symdiff") {
             auto sa = as_set(a, lhs), sb = as_set(b, rhs);
             auto r = std::make_shared<SetV>();
@@ -884,7 +906,7 @@ private:
                         return Value::Bool(op == "||");
                     }
                     Value b = eval(*e.kids[i + 1]);
-                    acc = arith(op, std::move(acc), b, e, i == 0 ? *e.kids[0] : e, *e.kids[i + 1]);
+                    acc = arith(op, std::move(acc), b, e, *e.kids[i], *e.kids[i + 1]);
                 }
                 return acc;
             }
@@ -1322,8 +1344,8 @@ private:
                 v.upper = std::min(hi0, as_num(eval(*it.hi), *it.hi, "a variable bound"));
             }
             if (integer) {
-                v.lower = std::ceil(v.lower - 1e-9);
-                v.upper = std::floor(v.upper + 1e-9);
+                v.lower = std::ceil(v.lower - 1e-9) + 0.0;
+                v.upper = std::floor(v.upper + 1e-9) + 0.0;
             }
             if (v.lower > v.upper || std::isnan(v.lower) || std::isnan(v.upper))
                 fail(it.lo ? it.lo->pos : it.name_pos,
@@ -1427,8 +1449,8 @@ private:
             if (vs[0].k == Value::K::Lin) lo = to_lin(vs[up ? 0 : 2])->c, hi = to_lin(vs[up ? 2 : 0])->c;
             auto mid = to_lin(vs[1]);
             row.terms = merge(*mid);
-            row.lower = lo - mid->c;
-            row.upper = hi - mid->c;
+            row.lower = lo - mid->c + 0.0;
+            row.upper = hi - mid->c + 0.0;
             if (row.lower > row.upper + 1e-9)
                 fail(e.pos, row_name(label, row.index, row.line) + " can never hold: its range is empty (" +
                                 num_text(lo) + " > " + num_text(hi) + ")");
@@ -1445,6 +1467,7 @@ private:
             add_into(d, vs[1], -1.0);
             row.terms = merge(*d.lin);
             double rhs = -d.lin->c;
+            rhs += 0.0;  // no negative zero in the instance
             if (op == "<=") row.upper = rhs;
             else if (op == ">=") row.lower = rhs;
             else row.lower = row.upper = rhs;

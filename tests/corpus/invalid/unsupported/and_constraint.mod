@@ -1,0 +1,8 @@
+{string} P = ...;
+float c[P] = ...;
+int n = ...;
+dvar float+ x[P];
+minimize z: sum(p in P) c[p] * x[p];
+subject to {
+  forall(p in P) lb: x[p] >= 1 && x[p] <= 5;
+}

@@ -1,0 +1,14 @@
+{string} S = {"a", "b", "c"};
+int o = ord(S, "b");
+string f = first(S);
+string l = last(S);
+string it = item(S, 2);
+{int} AS = asSet(1..3);
+float v = floor(2.5) + ceil(2.1) + round(2.5) + sqrt(9.0) + exp(0) + log(1) + pow(2, 10) + abs(-1);
+int d = 7 div 2;
+int md = 7 mod 2;
+float q = 7 / 2;
+int c = ( o == 1 ? 10 : 20 );
+dvar float+ x;
+minimize x;
+assert o == 1 && f == "a" && l == "c" && it == "c" && card(AS) == 3 && c == 10;

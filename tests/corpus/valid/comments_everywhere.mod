@@ -1,0 +1,4 @@
+// a
+/* b
+ c */ dvar /* in */ float+ x; // d
+minimize x; /**/

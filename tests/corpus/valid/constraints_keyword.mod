@@ -1,0 +1,3 @@
+dvar float+ x;
+minimize x;
+constraints { x >= 2; };

@@ -1,0 +1,5 @@
+dvar float+ x;
+minimize x;
+subject to {
+  x >= 1;
+}

@@ -1,0 +1,10 @@
+int a = ...;
+float b = ...;
+float c = ...;
+int d = ...;
+string e = ...;
+string g = ...;
+float h[1..3] = ...;
+float inf2 = ...;
+dvar float+ x;
+minimize x;

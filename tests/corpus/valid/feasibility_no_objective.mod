@@ -1,0 +1,2 @@
+dvar float+ x;
+subject to { x >= 1; }

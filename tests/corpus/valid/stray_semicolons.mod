@@ -1,0 +1,3 @@
+dvar float+ x;;
+minimize x;
+subject to { ; x >= 1;; { x <= 3; }; };
