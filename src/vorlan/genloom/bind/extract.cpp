@@ -100,8 +100,12 @@ py::object parse_doc(const Utf8& u, std::optional<JsonError>& err) {
     std::size_t byte = err.byte_pos ? err.byte_pos - 1 : 0;
     std::size_t pos = core::code_point_index(u.view(), byte);
     py::object cls = py::module_::import("json").attr("JSONDecodeError");
-    py::object exc = cls(py::str(err.message.empty() ? std::string("invalid JSON") : err.message),
-                         doc, pos);
+    // The parser's message may quote a partial UTF-8 sequence of the input.
+    const std::string& text = err.message.empty() ? std::string("invalid JSON") : err.message;
+    py::object msg = py::reinterpret_steal<py::object>(
+        PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "backslashreplace"));
+    if (!msg) throw py::error_already_set();
+    py::object exc = cls(msg, doc, pos);
     PyErr_SetObject(cls.ptr(), exc.ptr());
     throw py::error_already_set();
 }
