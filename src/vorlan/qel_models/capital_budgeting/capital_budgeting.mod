@@ -10,8 +10,8 @@ float capital[Projects][Years] = ...;
 float budget[Years] = ...;
 
 tuple Pair { string project; string other; }
-{Pair} Requires with project in Projects, other in Projects = ...;   // project needs other
-{Pair} Exclusive with project in Projects, other in Projects = ...;  // at most one of the two
+{Pair} Requires with project in Projects = ...;   // project needs other
+{Pair} Exclusive with project in Projects = ...;  // at most one of the two
 
 dvar boolean fund[Projects];
 

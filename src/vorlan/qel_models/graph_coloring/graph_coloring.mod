@@ -6,7 +6,7 @@ int maxSlots = ...;
 range Slots = 1..maxSlots;
 
 tuple Conflict { string a; string b; }
-{Conflict} Conflicts with a in Courses, b in Courses = ...;
+{Conflict} Conflicts with a in Courses = ...;
 
 dvar boolean slot[Courses][Slots];   // course c examined in slot s
 dvar boolean used[Slots];

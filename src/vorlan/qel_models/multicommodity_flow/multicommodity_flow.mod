@@ -4,10 +4,10 @@
 {string} Nodes = ...;
 
 tuple Track { key string orig; key string dest; float cost; float cap; }
-{Track} Tracks with orig in Nodes, dest in Nodes = ...;
+{Track} Tracks with orig in Nodes = ...;
 
 tuple Commodity { key string name; string orig; string dest; float tons; }
-{Commodity} Commodities with orig in Nodes, dest in Nodes = ...;
+{Commodity} Commodities with orig in Nodes = ...;
 
 dvar float+ flow[Commodities][Tracks];
 

@@ -3,7 +3,7 @@
 
 {string} Nodes = ...;
 tuple Link { key string orig; key string dest; float buildCost; float unitCost; float cap; }
-{Link} Links with orig in Nodes, dest in Nodes = ...;
+{Link} Links with orig in Nodes = ...;
 float demand[Nodes] = ...;    // traffic each node consumes (negative: net source)
 
 assert balancedDemand: sum(n in Nodes) demand[n] == 0;

@@ -8,7 +8,7 @@ float crashCost[Activities] = ...;     // $ per day saved
 float deadline = ...;
 
 tuple Precedence { string before; string after; }
-{Precedence} Precedences with before in Activities, after in Activities = ...;
+{Precedence} Precedences with before in Activities = ...;
 
 assert durationsValid: forall(a in Activities) minDays[a] <= normalDays[a];
 

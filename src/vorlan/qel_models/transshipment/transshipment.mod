@@ -9,7 +9,7 @@ tuple Arc {
 }
 
 {string} Nodes = ...;
-{Arc} Arcs with orig in Nodes, dest in Nodes = ...;
+{Arc} Arcs with orig in Nodes = ...;
 // Net supply: positive at factories, negative (demand) at customers, 0 at depots.
 float netSupply[Nodes] = ...;
 

@@ -1,0 +1,119 @@
+"""The default example tree: layout of every folder, recorded optima, and compilation."""
+import importlib.util
+import json
+import math
+import re
+from pathlib import Path
+
+import pytest
+
+REPO = Path(__file__).resolve().parents[2]
+TREE = REPO / "src" / "vorlan" / "qel_models"
+FOLDERS = sorted(p for p in TREE.iterdir() if p.is_dir())
+
+FAMILIES = [
+    "product_mix", "diet", "blending", "transportation", "transshipment", "assignment",
+    "knapsack", "bin_packing", "set_cover", "facility_location", "production_planning",
+    "workforce_scheduling", "cutting_stock", "min_cost_flow", "shortest_path", "max_flow",
+    "cash_planning", "capital_budgeting", "unit_commitment", "vehicle_loading", "crop_planning",
+    "staff_rostering", "multicommodity_flow", "lot_sizing", "network_design",
+]
+
+
+def _strip_comments(text: str) -> str:
+    return re.sub(r'//[^\n]*|/\*.*?\*/|("(?:[^"\\\n]|\\.)*")', lambda m: m.group(1) or " ", text, flags=re.S)
+
+
+def _external_names(model: str) -> set[str]:
+    """Names the model declares with `= ...` (their values come from the data file)."""
+    pat = r"\b([A-Za-z_]\w*)\s*(?:\[[^;=]*\]\s*)*(?:with\b[^;=]*)?=\s*\.\.\.\s*;"
+    return set(re.findall(pat, _strip_comments(model)))
+
+
+def _assigned_names(data: str) -> list[str]:
+    stmts = [s.strip() for s in _strip_comments(data).split(";")]
+    return [re.match(r"([A-Za-z_]\w*)\s*=", s).group(1) for s in stmts if s]
+
+
+def _pair(folder: Path):
+    txt = next(folder.glob("*.txt"))
+    return txt, txt.with_suffix(".mod"), txt.with_suffix(".dat")
+
+
+def test_tree_is_large_and_covers_the_classic_families():
+    names = {p.name for p in FOLDERS}
+    assert len(FOLDERS) >= 30
+    assert [f for f in FAMILIES if f not in names] == []
+
+
+@pytest.mark.parametrize("folder", FOLDERS, ids=lambda p: p.name)
+def test_folder_layout(folder):
+    files = sorted(p.name for p in folder.iterdir())
+    txts = [f for f in files if f.endswith(".txt")]
+    assert len(txts) == 1, f"{folder.name}: expected one description, found {txts}"
+    stem = txts[0][: -len(".txt")]
+    assert files == sorted([f"{stem}.txt", f"{stem}.mod", f"{stem}.dat", "solution.json"])
+    desc = (folder / txts[0]).read_text(encoding="utf-8").strip()
+    assert len(desc) >= 200 and re.search(r"\d", desc), "a description states the problem and its data"
+
+
+@pytest.mark.parametrize("folder", FOLDERS, ids=lambda p: p.name)
+def test_solution_record_matches_the_model_sense(folder):
+    rec = json.loads((folder / "solution.json").read_text(encoding="utf-8"))
+    assert set(rec) == {"objective", "sense"}
+    assert isinstance(rec["objective"], (int, float)) and not isinstance(rec["objective"], bool)
+    assert math.isfinite(rec["objective"])
+    _, mod, _ = _pair(folder)
+    senses = re.findall(r"\b(minimize|maximize)\b", _strip_comments(mod.read_text(encoding="utf-8")))
+    assert senses == [rec["sense"]]
+
+
+@pytest.mark.parametrize("folder", FOLDERS, ids=lambda p: p.name)
+def test_data_file_assigns_exactly_the_external_names(folder):
+    _, mod, dat = _pair(folder)
+    assigned = _assigned_names(dat.read_text(encoding="utf-8"))
+    assert len(assigned) == len(set(assigned)), "a name is assigned twice"
+    assert set(assigned) == _external_names(mod.read_text(encoding="utf-8"))
+
+
+def _solver_script():
+    spec = importlib.util.spec_from_file_location("solve_examples", REPO / "scripts" / "solve_examples.py")
+    mod = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(mod)
+    return mod
+
+
+@pytest.fixture(scope="module")
+def solver():
+    pytest.importorskip("scipy")
+    return _solver_script()
+
+
+@pytest.mark.parametrize("folder", FOLDERS, ids=lambda p: p.name)
+def test_recorded_optimum_is_reproduced_by_the_independent_formulation(solver, folder):
+    _, _, dat = _pair(folder)
+    assert folder.name in solver.EXAMPLES, "every example has a second formulation"
+    value, sense = solver.EXAMPLES[folder.name](solver.parse_dat(dat.read_text(encoding="utf-8")))
+    rec = json.loads((folder / "solution.json").read_text(encoding="utf-8"))
+    assert sense == rec["sense"]
+    assert value == pytest.approx(rec["objective"], rel=1e-7, abs=1e-6)
+
+
+@pytest.fixture(scope="module")
+def compiler():
+    core = pytest.importorskip("vorlan.vorlan_core")
+    return core.QelCompiler
+
+
+@pytest.mark.parametrize("folder", FOLDERS, ids=lambda p: p.name)
+def test_example_pair_compiles(compiler, folder):
+    _, mod, dat = _pair(folder)
+    compiler().compile_model(mod.read_text(encoding="utf-8"), dat.read_text(encoding="utf-8"))
+
+
+def test_compiler_rejects_a_broken_example(compiler):
+    # Guards against the compile test passing because nothing is checked at all.
+    _, mod, dat = _pair(TREE / "transportation")
+    broken = mod.read_text(encoding="utf-8").replace("ship[w][s] <= supply[w];", "ship[w][s] <= supply[w]")
+    with pytest.raises(Exception):
+        compiler().compile_model(broken, dat.read_text(encoding="utf-8"))
