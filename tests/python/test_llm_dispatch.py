@@ -1,4 +1,5 @@
-import builtins
+import random
+import re
 import inspect
 import sys
 import time
@@ -391,3 +392,38 @@ def test_ollama_service_errors_propagate_unchanged(monkeypatch):
     monkeypatch.setitem(sys.modules, "ollama", fake_module("ollama", generate=gen))
     with pytest.raises(ConnectionError, match="refused"):
         g._ollama_generate_text("m", "p")
+
+
+def reference_strip(params, msg):
+    low = msg.lower()
+    removed = False
+    for key in ("response_format", "stop", "reasoning", "temperature"):
+        if key in params and key in low:
+            del params[key]
+            removed = True
+    m = re.search(r"unsupported parameter:\s*'([^']+)'", msg, re.IGNORECASE)
+    if m and m.group(1) in params:
+        del params[m.group(1)]
+        removed = True
+    m = re.search(r"parameter\s*'([^']+)'\s*is not supported", msg, re.IGNORECASE)
+    if m and m.group(1) in params:
+        del params[m.group(1)]
+        return True
+    return removed
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_error_text_rules_agree_with_host_regex(seed, sleeps):
+    rnd = random.Random(seed)
+    pieces = ["unsupported parameter:", "UNSUPPORTED PARAMETER:", "un\u017fupported parameter:", "parameter", "Parameter",
+              " ", "\n", "\u3000", "'", "x", "top_p", "stop", "is not supported", "IS NOT SUPPORTED", "is  not supported"]
+    for _ in range(3000):
+        msg = "".join(rnd.choice(pieces) for _ in range(rnd.randint(1, 9)))
+        record = {"model": "m", "x": 1, "top_p": 2, "stop": 3, " ": 4, "temperature": 5, "xx": 6}
+        expected = dict(record)
+        stripped = reference_strip(expected, msg)
+        client = FakeClient([RuntimeError(msg), "ok"], accepts_any=True)
+        sleeps.clear()
+        g._call_openai_with_retry(client, record, retries=2, backoff_sec=0.0)
+        assert client.responses.calls[1] == expected, repr(msg)
+        assert (sleeps == []) == stripped, repr(msg)

@@ -161,3 +161,20 @@ TEST(Quote, HostReprForms) {
 }
 
 }  // namespace
+
+namespace {
+TEST(ErrorText, LongUnterminatedTextsStayFast) {
+    std::string msg;
+    for (int i = 0; i < 200'000; ++i) msg += "unsupported parameter: 'parameter '";
+    msg.pop_back();
+    EXPECT_EQ(match_unsupported_parameter(msg).value(), "parameter ");
+    std::string open;
+    for (int i = 0; i < 200'000; ++i) open += "Unsupported parameter: ' parameter '";
+    open += "unsupported parameter: 'x";
+    EXPECT_EQ(match_unsupported_parameter(open).value(), " parameter ");
+    std::string none(1'000'000, 'p');
+    for (int i = 0; i < 100'000; ++i) none += "parameter 'a";
+    EXPECT_FALSE(match_parameter_not_supported(none));
+    EXPECT_FALSE(match_unsupported_parameter(none));
+}
+}  // namespace

@@ -75,15 +75,19 @@ std::size_t match_literal_ci(std::string_view s, std::size_t i, std::string_view
     return i;
 }
 
-// At s[i] (just after the leading literal): \s*'([^']+)' ; returns group and end.
-bool match_quoted_group(std::string_view s, std::size_t i, std::string_view& group, std::size_t& end) {
+enum class Quoted { kMatch, kNoMatch, kNoCloseQuote };
+
+// At s[i] (just after the leading literal): \s*'([^']+)' ; sets group and end.
+// kNoCloseQuote means no later start can match either, which keeps searches linear.
+Quoted match_quoted_group(std::string_view s, std::size_t i, std::string_view& group, std::size_t& end) {
     i = skip_space(s, i);
-    if (i >= s.size() || s[i] != '\'') return false;
+    if (i >= s.size() || s[i] != '\'') return Quoted::kNoMatch;
     const std::size_t close = s.find('\'', i + 1);
-    if (close == npos || close == i + 1) return false;
+    if (close == npos) return Quoted::kNoCloseQuote;
+    if (close == i + 1) return Quoted::kNoMatch;
     group = s.substr(i + 1, close - i - 1);
     end = close + 1;
-    return true;
+    return Quoted::kMatch;
 }
 
 // Adapter from nlohmann's SAX events to a JsonSink, with a nesting cap.
@@ -253,7 +257,9 @@ std::optional<std::string_view> match_unsupported_parameter(std::string_view msg
         if (e == npos) continue;
         std::string_view group;
         std::size_t end = 0;
-        if (match_quoted_group(msg, e, group, end)) return group;
+        const Quoted q = match_quoted_group(msg, e, group, end);
+        if (q == Quoted::kMatch) return group;
+        if (q == Quoted::kNoCloseQuote) break;
     }
     return std::nullopt;
 }
@@ -264,7 +270,9 @@ std::optional<std::string_view> match_parameter_not_supported(std::string_view m
         if (e == npos) continue;
         std::string_view group;
         std::size_t end = 0;
-        if (!match_quoted_group(msg, e, group, end)) continue;
+        const Quoted q = match_quoted_group(msg, e, group, end);
+        if (q == Quoted::kNoCloseQuote) break;
+        if (q == Quoted::kNoMatch) continue;
         if (match_literal_ci(msg, skip_space(msg, end), "is not supported") != npos) return group;
     }
     return std::nullopt;
