@@ -95,9 +95,10 @@ class Progress:
 
 def _terminal_width(stream) -> int:
     try:
-        return os.get_terminal_size(stream.fileno()).columns
+        columns = os.get_terminal_size(stream.fileno()).columns
     except (OSError, ValueError, AttributeError):
         return 100
+    return columns if columns > 0 else 100
 
 
 # --------------------------------------------------------------------------- providers
@@ -133,12 +134,12 @@ def resolve_provider(provider: str | None, model: str | None) -> tuple[str | Non
     decides: OPENAI_API_KEY, then GEMINI_API_KEY, then a reachable local Ollama server."""
     from vorlan import genloom
 
-    if not provider and model:
-        return None, model
-    provider = provider or detect_provider()
+    if not (provider or model):
+        provider = detect_provider()
+    kind = genloom._infer_provider(provider, model or "")
+    _preflight(kind)
     if model:
         return provider, model
-    kind = genloom._infer_provider(provider, "")
     if kind is genloom.LLMProvider.GOOGLE:
         return provider, DEFAULT_GEMINI_MODEL
     if kind is genloom.LLMProvider.OLLAMA:
@@ -147,6 +148,18 @@ def resolve_provider(provider: str | None, model: str | None) -> tuple[str | Non
             raise CliError("the Ollama server has no models", "pull one with `ollama pull llama3.1`")
         return provider, names[0]
     return provider, genloom.MODEL_NAME
+
+
+def _preflight(kind) -> None:
+    """Fail before any slow work when the chosen provider cannot be reached at all."""
+    from vorlan import genloom
+
+    for member, var in ((genloom.LLMProvider.OPENAI, "OPENAI_API_KEY"), (genloom.LLMProvider.GOOGLE, "GEMINI_API_KEY")):
+        if kind is member and not os.environ.get(var):
+            raise CliError(f"{var} environment variable not set",
+                           f"export {var}=<your key>, or choose another provider with --provider")
+    if kind is genloom.LLMProvider.OLLAMA and not _ollama_reachable():
+        raise CliError("the local Ollama server is not reachable", "start it with `ollama serve`")
 
 
 def _use_examples(examples: str | None) -> None:
@@ -335,6 +348,8 @@ def describe_error(e: BaseException) -> tuple[str, str | None]:
     for prefix, hint in _INSTALL_HINTS.items():
         if text.startswith(prefix):
             return prefix.rstrip("."), hint
+    if "connect to ollama" in text.lower():
+        return first, "start the Ollama server with `ollama serve`"
     for c in _chain(e):
         name = type(c).__name__
         if isinstance(c, ConnectionError) or name in ("ConnectError", "APIConnectionError"):
@@ -403,6 +418,12 @@ def main(argv: list[str] | None = None) -> int:
     args = _build_parser().parse_args(argv)
     if args.debug:
         logging.basicConfig(level=logging.DEBUG, stream=sys.stderr, format="%(name)s: %(message)s")
+    else:
+        # Keep the embedding libraries' download notes and progress bars off the progress output.
+        os.environ.setdefault("HF_HUB_DISABLE_PROGRESS_BARS", "1")
+        os.environ.setdefault("TRANSFORMERS_VERBOSITY", "error")
+        for name in ("huggingface_hub", "sentence_transformers", "transformers"):
+            logging.getLogger(name).setLevel(logging.ERROR)
     try:
         if args.command == "solve" and args.iterations is not None and args.iterations < 1:
             raise CliError("--iterations must be at least 1")
