@@ -117,3 +117,41 @@ def test_compiler_rejects_a_broken_example(compiler):
     broken = mod.read_text(encoding="utf-8").replace("ship[w][s] <= supply[w];", "ship[w][s] <= supply[w]")
     with pytest.raises(Exception):
         compiler().compile_model(broken, dat.read_text(encoding="utf-8"))
+
+
+# The grammar reference teaches only what the compiler accepts: its model fragments, read in
+# order, form one valid model, and its data block is a valid data file.
+DOC = REPO / "docs" / "grammars" / "Vorlan grammar.md"
+DOC_FRAGMENT_DATA = """
+nbPeriods = 3; Products = { "bread", "cake", "pin" };
+demand = [[1, 2, 3], [4, 5, 6], [7, 8, 9]]; cost = [1, 2, 3]; stockLevels = [0, 1, 2, 3];
+reaches = [{1}, {2}, {1, 2}]; Nodes = {A, B, C};
+Arcs = { <A, B, 2.5, 40>, <B, C, 1, 30> };
+flowCost = #[ <"A", "B", 2.5, 40>: 7, <B, C, 1, 30>: 3 ]#;
+"""
+DOC_DATA_MODEL = """
+int nbPeriods = ...; float rate = ...; {string} Products = ...;
+tuple Arc { key string orig; key string dest; float cost; float cap; }
+{Arc} Arcs = ...;
+float demand[{"bread", "cake"}][1..3] = ...; float cost[{"bread", "cake"}] = ...;
+float flowCost[Arcs] = ...; {int} reaches[1..2] = ...; int big[1..3] = ...;
+float limits[1..3] = ...; int penalty[{"Amy", "Bea"}][1..2] = ...;
+"""
+
+
+def _doc_blocks(kind):
+    return re.findall(rf"```{kind}\n(.*?)```", DOC.read_text(encoding="utf-8"), re.S)
+
+
+@pytest.mark.parametrize("sense", ["minimize", "maximize"])
+def test_grammar_document_fragments_compile(compiler, sense):
+    frags = _doc_blocks("mod")[:-1]  # the last block is the complete example
+    other = "maximize" if sense == "minimize" else "minimize"
+    model = "\n".join(f for f in frags if not f.startswith(other))
+    compiler().compile_model(model, DOC_FRAGMENT_DATA)
+
+
+def test_grammar_document_complete_example_and_data_block_compile(compiler):
+    mods, dats = _doc_blocks("mod"), _doc_blocks("dat")
+    compiler().compile_model(mods[-1], dats[-1])
+    compiler().compile_model(DOC_DATA_MODEL, dats[0])
