@@ -201,22 +201,37 @@ def test_grammar_document_model_blocks_are_accepted(parser, index):
     parser.parse(_doc_model_blocks()[index])
 
 
-VALID_SNIPPETS = [
-    "",
-    "// only a comment\n/* and a block\n comment */",
-    "int n = 3; range R = 1..n; dvar float+ x[R]; minimize sum(i in R) x[i];",
-    "float a = 2.; float b = .5e-3; float c = 6.02E23; string s = \"q\\\"\\n\";",
-    "{int} E = { i | i in 1..10 : i mod 2 == 0 };",
-    "dvar int y in 0..10; subject to { if (1 > 0) { y >= 1; } else y <= 5; };",
-    "dvar boolean b[1..3]; constraints { c[1]: b[1] + b[2] <= 1; forall(i in 1..3 : i > 1) b[i] <= b[i - 1]; }",
-    "execute report { var s = \"}\"; for (i = 0; i < 3; i++) { writeln(i); } // } \n }",
-    "tuple P { key int a; float b; } {P} S = ...; dvar float z[S]; subject to { forall(<a, b> in S) z[<a, b>] >= b; }",
+VALID_SNIPPETS = [  # (model, data)
+    ("", ""),
+    ("// only a comment\n/* and a block\n comment */", ""),
+    ("int n = 3; range R = 1..n; dvar float+ x[R]; minimize sum(i in R) x[i];", ""),
+    ("float a = 2.; float b = .5e-3; float c = 6.02E23; string s = \"q\\\"\\n\";", ""),
+    ("{int} E = { i | i in 1..10 : i mod 2 == 0 };", ""),
+    ("dvar int y in 0..10; subject to { if (1 > 0) { y >= 1; } else y <= 5; };", ""),
+    ("dvar boolean b[1..3]; constraints { c[1]: b[1] + b[2] <= 1; forall(i in 1..3 : i > 1) b[i] <= b[i - 1]; }", ""),
+    ("execute report { var s = \"}\"; for (i = 0; i < 3; i++) { writeln(i); } // } \n }", ""),
+    ("tuple P { key int a; float b; } {P} S = ...; dvar float z[S];\n"
+     "subject to { forall(<a, b> in S) z[<a, b>] >= b; }", "S = { <1, 2.5>, <2, 3> };"),
+    ("tuple T { int a; } tuple U { T t; float v; } {U} S = ...; float tot = sum(u in S) u.t.a * u.v;",
+     "S = { <<1>, 2>, <<2>, 0.5> };"),
+    ("int n = 2; dvar float x[1..n]; subject to { forall(i in 1..n) x[i] >= 1; }\n"
+     "{int} used = { i | i in 1..n : x[i] > 0 };  // evaluated after the solve", ""),
 ]
 
 
-@pytest.mark.parametrize("text", VALID_SNIPPETS)
-def test_small_valid_models(parser, text):
+@pytest.mark.parametrize("text,data", VALID_SNIPPETS)
+def test_small_valid_models(parser, text, data):
     parser.parse(text)
+
+
+@pytest.fixture(scope="module")
+def compiler():
+    return pytest.importorskip("vorlan.vorlan_core").QelCompiler
+
+
+@pytest.mark.parametrize("text,data", VALID_SNIPPETS)
+def test_small_valid_models_compile(compiler, text, data):
+    compiler().compile_model(text, data)
 
 
 INVALID = {
@@ -237,3 +252,9 @@ INVALID = {
 @pytest.mark.parametrize("text", INVALID.values(), ids=INVALID.keys())
 def test_invalid_models_are_rejected(parser, text):
     assert not accepts(parser, text)
+
+
+@pytest.mark.parametrize("text", INVALID.values(), ids=INVALID.keys())
+def test_invalid_models_are_rejected_by_the_compiler_too(compiler, text):
+    with pytest.raises(Exception):
+        compiler().compile_model(text, "")
