@@ -139,6 +139,7 @@ def test_loads_other_top_level_kinds_raise_type_error(text, kind):
         "",
         "plain prose",
         '{"a": /* c */ 1}',
+        '{"a": 1e400}',  # out of double range: an error, not a silent inf
     ],
 )
 def test_loads_parse_errors_are_json_decode_errors(text):
@@ -215,3 +216,33 @@ def test_loads_rejects_lone_surrogates_inside_strings(text):
     # strict UTF-8 text: a lone surrogate, raw or escaped, is not a valid string value
     with pytest.raises(json.JSONDecodeError):
         g._json_loads_relaxed(text)
+
+
+def reference_loads(text):
+    try:
+        v = json.loads(text)
+        if v is None or isinstance(v, dict):
+            return v
+    except Exception:
+        pass
+    v = json.loads(reference_extract(text))
+    if v is None or isinstance(v, dict):
+        return v
+    raise TypeError("Expected %s, got %.200s" % ("dict", type(v).__name__))
+
+
+def outcome(fn, text):
+    try:
+        return ("value", fn(text))
+    except (json.JSONDecodeError, TypeError) as e:
+        return (type(e).__name__, str(e) if isinstance(e, TypeError) else None)
+
+
+@pytest.mark.parametrize("seed", range(4))
+def test_loads_agrees_with_host_json_on_random_texts(seed):
+    rnd = random.Random(seed)
+    pieces = ['{', '}', '[', ']', '"a"', '"b"', ':', ',', '1', '-2.5e3', 'null', 'true', ' ', '\n', '```json', '```', 'x',
+              '"}"', '"\\u00e9"', ' 12345678901234567890123']  # (1e400-style overflow is an error here)
+    for _ in range(5000):
+        text = "".join(rnd.choice(pieces) for _ in range(rnd.randint(0, 12)))
+        assert outcome(g._json_loads_relaxed, text) == outcome(reference_loads, text), repr(text)

@@ -112,20 +112,39 @@ py::object parse_doc(const Utf8& u, std::optional<JsonError>& err) {
 
 py::object json_loads_relaxed(py::handle text) {
     require_str(text);
+    // Only an object or null can succeed at the first attempt; any other start would
+    // be parsed just to be discarded.
+    auto may_be_object_or_null = [](std::string_view v) {
+        std::size_t i = v.find_first_not_of(" \t\n\r");
+        return i != std::string_view::npos && (v[i] == '{' || v[i] == 'n');
+    };
+    bool first_done = false;  // the first attempt ran to a parse result or parse error
+    std::optional<JsonError> first_err;
+    py::object first_value;
     {
         Utf8 u(text);
-        std::optional<JsonError> err;
-        try {
-            py::object v = parse_doc(u, err);
-            if (!err && (v.is_none() || PyDict_Check(v.ptr()))) return v;
-        } catch (py::error_already_set& e) {
-            if (!is_ordinary(e)) throw;  // the first failure is dropped, whatever its kind
+        if (may_be_object_or_null(u.view())) {
+            try {
+                first_value = parse_doc(u, first_err);
+                if (!first_err && (first_value.is_none() || PyDict_Check(first_value.ptr())))
+                    return first_value;
+                first_done = true;
+            } catch (py::error_already_set& e) {
+                if (!is_ordinary(e)) throw;  // the first failure is dropped, whatever its kind
+            }
         }
     }
     py::object part = extract_object_text(text);
     Utf8 u(part);
     std::optional<JsonError> err;
-    py::object v = parse_doc(u, err);
+    py::object v;
+    if (first_done && part.is(text)) {
+        // Same text again: the second parse would give the same outcome.
+        err = std::move(first_err);
+        v = std::move(first_value);
+    } else {
+        v = parse_doc(u, err);
+    }
     if (err) raise_decode_error(part, u, *err);
     if (v.is_none() || PyDict_Check(v.ptr())) return v;
     std::string kind = Py_TYPE(v.ptr())->tp_name;
