@@ -79,7 +79,7 @@ def test_matrices_give_the_solver_arrays():
     assert list(m["c"]) == [1.0, 1.0, 3.0] and list(m["integrality"]) == [0, 0, 1]
     assert list(m["col_upper"])[2] == 3.0
     assert m["rows"] == [("each", ("a",)), ("each", ("b c",)), ("joint", ())]
-    assert list(m["indptr"]) == [0, 1, 2, 5] and list(m["data"])[2:] == [1.0, 1.0, 2.0]
+    assert list(m["indptr"]) == [0, 1, 2, 5] and list(m["indices"]) == [0, 1, 0, 1, 2] and list(m["data"])[2:] == [1.0, 1.0, 2.0]
 
 
 def test_solve_reports_values_by_model_names():
@@ -89,6 +89,7 @@ def test_solve_reports_values_by_model_names():
     assert values[("n", ())] == 2.0 and type(values[("n", ())]) is float
     assert close(sum(v for (name, _), v in values.items() if name == "x"), 1)
     assert set(values) <= {("n", ()), ("x", ("a",)), ("x", ("b c",))}
+    assert sorted(r["timings"]) == ["compile", "matrix", "solver"] and all(t >= 0 for t in r["timings"].values())
 
 
 def test_export_names_are_safe_and_unique():

@@ -8,6 +8,8 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cmath>
 
 #include "solve/core/export.hpp"
@@ -22,12 +24,21 @@ namespace {
 
 constexpr const char* kExtraHint = "solving needs SciPy and NumPy; install them with: pip install 'vorlan[solve]'";
 
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
 // Compiles without the GIL and raises the compiler's own error kinds on failure.
-std::shared_ptr<const c::Instance> compile_instance(const std::string& model, const std::string& data) {
+std::shared_ptr<const c::Instance> compile_instance(const std::string& model, const std::string& data,
+                                                    double* elapsed = nullptr) {
     c::CompileResult r;
     {
         py::gil_scoped_release nogil;
+        auto t0 = Clock::now();
         r = c::compile(model, data);
+        if (elapsed) *elapsed = seconds_since(t0);
     }
     if (!r.ok()) {
         py::module_ core = py::module_::import("vorlan.vorlan_core");
@@ -65,15 +76,22 @@ py::tuple index_tuple(const std::vector<c::IndexValue>& index) {
     return t;
 }
 
-// The arrays of milp's problem form, plus names to read a solution back by.
-py::dict matrices_of(const c::Instance& inst) {
-    s::MatrixForm m = s::matrix_form(inst);
+// The arrays of milp's problem form.
+py::dict arrays_of(const s::MatrixForm& m) {
     import_with_hint("numpy");  // the arrays below need it
     py::dict out;
     out["maximize"] = m.maximize;
     out["c"] = array(m.c);
     out["offset"] = m.offset;
-    out["indptr"] = array(m.indptr);
+    // 32-bit offsets when they fit: the sparse matrix then needs no index conversion.
+    if (!m.indptr.empty() && m.indptr.back() <= INT32_MAX) {
+        py::array_t<std::int32_t> ip(static_cast<py::ssize_t>(m.indptr.size()));
+        auto* p = ip.mutable_data();
+        for (std::size_t k = 0; k < m.indptr.size(); ++k) p[k] = static_cast<std::int32_t>(m.indptr[k]);
+        out["indptr"] = ip;
+    } else {
+        out["indptr"] = array(m.indptr);
+    }
     out["indices"] = array(m.indices);
     out["data"] = array(m.data);
     out["row_lower"] = array(m.row_lower);
@@ -81,6 +99,13 @@ py::dict matrices_of(const c::Instance& inst) {
     out["col_lower"] = array(m.col_lower);
     out["col_upper"] = array(m.col_upper);
     out["integrality"] = array(m.integrality);
+    return out;
+}
+
+// The arrays plus the (name, index) of every column and kept row.
+py::dict matrices_of(const c::Instance& inst) {
+    s::MatrixForm m = s::matrix_form(inst);
+    py::dict out = arrays_of(m);
     py::list columns;
     for (const auto& v : inst.variables) columns.append(py::make_tuple(v.name, index_tuple(v.index)));
     out["columns"] = columns;
@@ -103,10 +128,19 @@ const char* status_name(int code) {
     }
 }
 
-py::dict solve_instance(const c::Instance& inst, py::object time_limit) {
-    py::dict mats = matrices_of(inst);
+py::dict solve_instance(const c::Instance& inst, py::object time_limit, double compile_seconds) {
+    // Imported first so that a first call's import time is not counted as matrix time.
     py::module_ opt = import_with_hint("scipy.optimize");
     py::module_ sparse = import_with_hint("scipy.sparse");
+    auto t0 = Clock::now();
+    py::dict timings;
+    timings["compile"] = compile_seconds;
+    s::MatrixForm form;
+    {
+        py::gil_scoped_release nogil;
+        form = s::matrix_form(inst);
+    }
+    py::dict mats = arrays_of(form);
     const bool maximize = mats["maximize"].cast<bool>();
     const double offset = mats["offset"].cast<double>();
     const std::size_t n = inst.variables.size();
@@ -116,7 +150,10 @@ py::dict solve_instance(const c::Instance& inst, py::object time_limit) {
     result["message"] = "";
     result["objective"] = py::none();
     result["values"] = py::list();
+    result["timings"] = timings;
     if (n == 0) {
+        timings["matrix"] = seconds_since(t0);
+        timings["solver"] = 0.0;
         // Nothing to decide: optimal unless a constant row cannot hold.
         for (const auto& r : inst.rows)
             if (r.lower > 0 || r.upper < 0) {
@@ -142,7 +179,10 @@ py::dict solve_instance(const c::Instance& inst, py::object time_limit) {
     py::dict options;
     if (!time_limit.is_none()) options["time_limit"] = time_limit;
     kwargs["options"] = options;
+    timings["matrix"] = seconds_since(t0);
+    t0 = Clock::now();
     py::object res = opt.attr("milp")(cvec, **kwargs);
+    timings["solver"] = seconds_since(t0);
 
     int code = res.attr("status").cast<int>();
     result["status"] = status_name(code);
@@ -178,13 +218,16 @@ PYBIND11_MODULE(solve, m) {
     m.def(
         "solve",
         [](const std::string& model, const std::string& data, py::object time_limit) {
-            auto inst = compile_instance(model, data);
-            return solve_instance(*inst, time_limit);
+            double compile_seconds = 0;
+            auto inst = compile_instance(model, data, &compile_seconds);
+            return solve_instance(*inst, time_limit, compile_seconds);
         },
         py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none(),
         "Compiles the pair and solves it in-process. Returns {'status': 'optimal' | 'infeasible' |\n"
         "'unbounded' | 'limit' | 'error', 'message', 'objective' (None without a solution),\n"
-        "'values': [(name, index, value), ...] for the non-zero variables in declaration order}.");
+        "'values': [(name, index, value), ...] for the non-zero variables in declaration order,\n"
+        "'timings': seconds spent in 'compile' (parse, check, expand), 'matrix' (solver arrays)\n"
+        "and 'solver'}.");
     m.def(
         "write_mps",
         [](const std::string& model, const std::string& data, const std::filesystem::path& path) {
