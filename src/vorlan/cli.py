@@ -422,6 +422,7 @@ def main(argv: list[str] | None = None) -> int:
         # Keep the embedding libraries' download notes and progress bars off the progress output.
         os.environ.setdefault("HF_HUB_DISABLE_PROGRESS_BARS", "1")
         os.environ.setdefault("TRANSFORMERS_VERBOSITY", "error")
+        os.environ.setdefault("HF_HUB_VERBOSITY", "error")
         for name in ("huggingface_hub", "sentence_transformers", "transformers"):
             logging.getLogger(name).setLevel(logging.ERROR)
     try:
