@@ -216,6 +216,18 @@ VALID_SNIPPETS = [  # (model, data)
      "S = { <<1>, 2>, <<2>, 0.5> };"),
     ("int n = 2; dvar float x[1..n]; subject to { forall(i in 1..n) x[i] >= 1; }\n"
      "{int} used = { i | i in 1..n : x[i] > 0 };  // evaluated after the solve", ""),
+    ('setof(string) S = {"a"}; {int} E = {}; int o = ord(S, "a"); string f = first(S); string i1 = item(S, 0);', ""),
+    ('{string} A = {"a"}; float d[A, 1..2] = ...; dvar float x[A, 1..2]; subject to { x["a", 1] >= d["a"][2]; }',
+     "d = [[1, 2]];"),
+    ("{int} S = {1, 2}; dvar float x[1..3];\n"
+     "subject to { forall(i in 1..3 : i not in S) x[i] == 0; forall(t in 1..3, k in 0..1 : 1 <= t - k <= 3) x[t - k] >= 0; }", ""),
+    ("float m = minl(1, 2, 3) + maxl(4, 5) + abs(-2) + floor(2.5) + pow(2, 3) + card(asSet(1..4));", ""),
+    ("float p = prod(i in 1..3) i; float q = min(i in 1..3) i * 2; int a = 7 div 2 + 7 mod 2; int m = maxint;", ""),
+    ("{int} A = {1}; {int} B = A union {2}; {int} C = B inter {2}; {int} D = B symdiff A diff {5};", ""),
+    ("dvar int+ y[1..2]; dexpr int t = sum(i in 1..2) y[i]; maximize t; subject to { t <= 4; }", ""),
+    ('string s = 1 > 0 ? "y" : "n"; dvar float x in -5..infinity; minimize x;', ""),
+    ("int n = 2; dvar float x;\n"
+     "subject to { if (n == 1) x >= 1; else if (!(n == 2) || n > 5 && n < 1) x >= 2; else { x >= 3; } }", ""),
 ]
 
 
@@ -246,6 +258,8 @@ INVALID = {
     "number glued to a name": "float 2x = 1;",
     "raw line break in a string": 'string s = "a\nb";',
     "objective without expression": "minimize;",
+    "inline array literal": "float x[1..3] = [1, 2, 3];",
+    "two objectives in one statement": "dvar float x; minimize x maximize x;",
 }
 
 
