@@ -189,6 +189,14 @@ TEST(SolveExport, RepeatedTermsAreSummedAndZeroSumsDropped) {
     EXPECT_EQ(mps.find("OBJSENSE"), std::string::npos);
 }
 
+TEST(SolveExport, InstanceWithoutVariables) {
+    c::Instance in;
+    in.rows = {row("", {}, 1, kInf)};
+    EXPECT_EQ(s::mps_text(in),
+              "NAME vorlan\nROWS\n N  obj\n G  c1\nCOLUMNS\nRHS\n    RHS  c1  1\nBOUNDS\nENDATA\n");
+    EXPECT_EQ(s::lp_text(in), "\\ Problem: vorlan\nMinimize\n obj:\nSubject To\n c1: >= 1\nBounds\nEnd\n");
+}
+
 TEST(SolveExport, LongLpLinesAreWrapped) {
     c::Instance in;
     for (int i = 0; i < 200; ++i) in.variables.push_back(var("v", {std::int64_t{i}}));
