@@ -49,6 +49,7 @@ struct Expr {
     std::vector<ExprP> kids;
     std::vector<std::string> ops;
     std::vector<Iterator> iters;
+    mutable const void* cache = nullptr;  // the global symbol a Name resolves to, once evaluated
 
     Expr(K k, Pos p) : kind(k), pos(p) {}
 };

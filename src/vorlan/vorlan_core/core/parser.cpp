@@ -12,7 +12,8 @@ struct Fail {
 
 class Parser {
 public:
-    Parser(std::string_view src, bool data) : lx_(src, data) {}
+    Parser(std::string_view src, bool data)
+        : lx_(src, data), data_(data), max_tokens_(data ? kMaxDataTokens : kMaxModelTokens) {}
 
     Lexer lx_;
     int depth_ = 0;
@@ -34,9 +35,15 @@ public:
     }
     const Token& ahead(std::size_t k) { return lx_.peek(k); }
     Token take() {
-        cur();
+        const Token& t = cur();
+        if (++tokens_ > max_tokens_)
+            throw Fail{{t.pos, std::string("the ") + (data_ ? "data" : "model") + " text is too large (more than " +
+                                   std::to_string(max_tokens_) + " tokens)", true}};
         return lx_.next();
     }
+    std::size_t tokens_ = 0;
+    bool data_ = false;
+    std::size_t max_tokens_ = 0;
     [[noreturn]] void fail(const std::string& expected) {
         const Token& t = cur();
         throw Fail{{t.pos, "expected " + expected + ", found " + describe(t)}};

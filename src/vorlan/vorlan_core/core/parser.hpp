@@ -9,6 +9,9 @@
 namespace vorlan::compiler {
 
 constexpr int kMaxNesting = 256;
+// Bounds on the syntax tree a file may build (a model needs far fewer tokens than its data).
+constexpr std::size_t kMaxModelTokens = 2'000'000;
+constexpr std::size_t kMaxDataTokens = 8'000'000;
 
 struct ParseError {
     Pos pos;

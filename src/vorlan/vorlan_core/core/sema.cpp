@@ -189,14 +189,7 @@ private:
         out_.diagnostics.push_back({Diagnostic::Kind::Semantic, file, p.line, p.col, std::move(msg)});
     }
     [[noreturn]] void fail(Pos p, std::string msg) { throw EvalError{p, std::move(msg)}; }
-    std::string quote(const Expr& e) const {
-        if (e.end <= e.begin || e.end > src_.size()) return "expression";
-        std::string s(src_.substr(e.begin, e.end - e.begin));
-        for (char& c : s)
-            if (c == '\n' || c == '\r' || c == '\t') c = ' ';
-        if (s.size() > 60) s = s.substr(0, 57) + "...";
-        return "'" + s + "'";
-    }
+    std::string quote(const Expr& e) const { return quote_span(e.begin, e.end); }
     std::string suggest(const std::string& name, bool with_locals) const {
         std::string best;
         std::size_t bd = std::max<std::size_t>(2, name.size() / 3) + 1;
@@ -535,35 +528,52 @@ private:
             a.c += sign * v.num();
         }
     }
-    Value scale(const Value& v, double k) {
-        auto l = std::make_shared<Lin>(*v.lin);
-        for (auto& t : l->terms) t.second *= k;
-        l->c *= k;
-        return lin_value(std::move(l));
+    Value scale(Value v, double k) {
+        if (v.lin.use_count() > 1) v.lin = std::make_shared<Lin>(*v.lin);
+        for (auto& t : v.lin->terms) t.second *= k;
+        v.lin->c *= k;
+        return v;
     }
     static bool has_vars(const Value& v) { return v.k == Value::K::Lin && !v.lin->terms.empty(); }
 
     std::string quote_span(std::size_t b, std::size_t e) const {
-        Expr tmp(Expr::K::Int, {});
-        tmp.begin = b;
-        tmp.end = e;
-        return quote(tmp);
+        if (e <= b || e > src_.size()) return "expression";
+        std::string s(src_.substr(b, e - b));
+        for (char& c : s)
+            if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+        if (s.size() > 60) s = s.substr(0, 57) + "...";
+        return "'" + s + "'";
     }
-    Value arith(const std::string& op, Value a, const Value& b, const Expr& whole, const Expr& lhs, const Expr& rhs) {
+    enum class Op { Add, Sub, Mul, Div, IDiv, Mod, Union, Diff, Inter, Symdiff, Or, And };
+    static Op op_code(const std::string& s) {
+        switch (s[0]) {
+            case '+': return Op::Add;
+            case '-': return Op::Sub;
+            case '*': return Op::Mul;
+            case '/': return Op::Div;
+            case '|': return Op::Or;
+            case '&': return Op::And;
+            case 'm': return Op::Mod;
+            case 'u': return Op::Union;
+            case 'i': return Op::Inter;
+            case 's': return Op::Symdiff;
+            default: return s == "div" ? Op::IDiv : Op::Diff;
+        }
+    }
+    Value arith(const std::string& op, Value a, Value b, const Expr& whole, const Expr& lhs, const Expr& rhs) {
         // The expression named in messages: the chain up to and including rhs.
-        Expr e(Expr::K::Int, whole.pos);
-        e.begin = whole.begin;
-        e.end = rhs.end;
-        if (op == "union" || op == "diff" || op == "inter" || op == "symdiff") {
+        auto qe = [&] { return quote_span(whole.begin, rhs.end); };
+        const Op oc = op_code(op);
+        if (oc == Op::Union || oc == Op::Diff || oc == Op::Inter || oc == Op::Symdiff) {
             auto sa = as_set(a, lhs), sb = as_set(b, rhs);
             auto r = std::make_shared<SetV>();
-            if (op == "union") {
+            if (oc == Op::Union) {
                 for (std::size_t i = 0; i < sa->size(); ++i) r->add(sa->at(i));
                 for (std::size_t i = 0; i < sb->size(); ++i) r->add(sb->at(i));
-            } else if (op == "diff") {
+            } else if (oc == Op::Diff) {
                 for (std::size_t i = 0; i < sa->size(); ++i)
                     if (sb->find(sa->at(i)) < 0) r->add(sa->at(i));
-            } else if (op == "inter") {
+            } else if (oc == Op::Inter) {
                 for (std::size_t i = 0; i < sa->size(); ++i)
                     if (sb->find(sa->at(i)) >= 0) r->add(sa->at(i));
             } else {
@@ -574,60 +584,60 @@ private:
             }
             return set_value(r);
         }
-        if (op == "||" || op == "&&") {
+        if (oc == Op::Or || oc == Op::And) {
             bool x = as_bool(a, lhs, "a condition"), y = as_bool(b, rhs, "a condition");
-            return Value::Bool(op == "||" ? (x || y) : (x && y));
+            return Value::Bool(oc == Op::Or ? (x || y) : (x && y));
         }
-        if (a.k == Value::K::Str && b.k == Value::K::Str && op == "+") return Value::Str(a.s + b.s);
+        if (a.k == Value::K::Str && b.k == Value::K::Str && oc == Op::Add) return Value::Str(a.s + b.s);
         bool la = a.k == Value::K::Lin, lb = b.k == Value::K::Lin;
         if (!la && !a.is_num())
             fail(lhs.pos, "expected a number before '" + op + "', found " + kind_word(a.k) + " " + quote(lhs));
         if (!lb && !b.is_num())
             fail(rhs.pos, "expected a number after '" + op + "', found " + kind_word(b.k) + " " + quote(rhs));
-        if (op == "+" || op == "-") {
+        if (oc == Op::Add || oc == Op::Sub) {
             if (la || lb) {
-                add_into(a, b, op == "+" ? 1.0 : -1.0);
+                add_into(a, b, oc == Op::Add ? 1.0 : -1.0);
                 return a;
             }
             if (a.k == Value::K::Int && b.k == Value::K::Int) {
                 std::int64_t r;
-                bool ovf = op == "+" ? __builtin_add_overflow(a.i, b.i, &r) : __builtin_sub_overflow(a.i, b.i, &r);
-                if (ovf) fail(e.pos, "integer overflow in " + quote(e));
+                bool ovf = oc == Op::Add ? __builtin_add_overflow(a.i, b.i, &r) : __builtin_sub_overflow(a.i, b.i, &r);
+                if (ovf) fail(whole.pos, "integer overflow in " + qe());
                 return Value::Int(r);
             }
-            return Value::Float(op == "+" ? a.num() + b.num() : a.num() - b.num());
+            return Value::Float(oc == Op::Add ? a.num() + b.num() : a.num() - b.num());
         }
-        if (op == "*") {
+        if (oc == Op::Mul) {
             if (la && lb) {
                 if (has_vars(a) && has_vars(b))
-                    fail(e.pos, "non-linear term " + quote(e) + ": the product of two decision-variable "
+                    fail(whole.pos, "non-linear term " + qe() + ": the product of two decision-variable "
                                 "expressions is not linear; multiply a variable only by data");
-                return has_vars(a) ? scale(a, b.lin->c) : scale(b, a.lin->c);
+                return has_vars(a) ? scale(std::move(a), b.lin->c) : scale(std::move(b), a.lin->c);
             }
-            if (la) return scale(a, b.num());
-            if (lb) return scale(b, a.num());
+            if (la) return scale(std::move(a), b.num());
+            if (lb) return scale(std::move(b), a.num());
             if (a.k == Value::K::Int && b.k == Value::K::Int) {
                 std::int64_t r;
-                if (__builtin_mul_overflow(a.i, b.i, &r)) fail(e.pos, "integer overflow in " + quote(e));
+                if (__builtin_mul_overflow(a.i, b.i, &r)) fail(whole.pos, "integer overflow in " + qe());
                 return Value::Int(r);
             }
             return Value::Float(a.num() * b.num());
         }
         if (lb && has_vars(b))
-            fail(rhs.pos, "non-linear term " + quote(e) + ": division by a decision-variable expression " + quote(rhs) +
+            fail(rhs.pos, "non-linear term " + qe() + ": division by a decision-variable expression " + quote(rhs) +
                               " is not linear");
         double den = lb ? b.lin->c : b.num();
-        if (op == "/") {
-            if (den == 0) fail(rhs.pos, "division by zero in " + quote(e) + " (" + quote(rhs) + " is 0)");
-            if (la) return scale(a, 1.0 / den);
+        if (oc == Op::Div) {
+            if (den == 0) fail(rhs.pos, "division by zero in " + qe() + " (" + quote(rhs) + " is 0)");
+            if (la) return scale(std::move(a), 1.0 / den);
             return Value::Float(a.num() / den);
         }
         // div, mod: integers only
-        if (la) fail(lhs.pos, "'" + op + "' needs integer data; a decision variable cannot appear in " + quote(e));
+        if (la) fail(lhs.pos, "'" + op + "' needs integer data; a decision variable cannot appear in " + qe());
         std::int64_t x = as_int(a, lhs, ("'" + op + "'").c_str()), y = as_int(b, rhs, ("'" + op + "'").c_str());
-        if (y == 0) fail(rhs.pos, "division by zero in " + quote(e) + " (" + quote(rhs) + " is 0)");
-        if (x == std::numeric_limits<std::int64_t>::min() && y == -1) fail(e.pos, "integer overflow in " + quote(e));
-        if (op == "div") return Value::Int(x / y);
+        if (y == 0) fail(rhs.pos, "division by zero in " + qe() + " (" + quote(rhs) + " is 0)");
+        if (x == std::numeric_limits<std::int64_t>::min() && y == -1) fail(whole.pos, "integer overflow in " + qe());
+        if (oc == Op::IDiv) return Value::Int(x / y);
         return Value::Int(x % y);
     }
 
@@ -697,16 +707,16 @@ private:
         bind(0);
     }
 
-    Value index_value(const Value& base, const std::vector<Value>& idx, const Expr& e) {
+    Value index_value(const Value& base, const Value* idx, std::size_t nidx, const Expr& e) {
         if (base.k != Value::K::Array)
             fail(e.pos, quote(*e.kids[0]) + " is " + kind_word(base.k) + ", not an array; it cannot be indexed");
         const ArrV& a = *base.arr;
-        if (idx.size() > a.dims.size())
+        if (nidx > a.dims.size())
             fail(e.pos, "'" + a.name + "' has " + std::to_string(a.dims.size()) + " dimension" +
                             (a.dims.size() == 1 ? "" : "s") + " but " + quote(e) + " gives " +
-                            std::to_string(idx.size()) + " indices");
+                            std::to_string(nidx) + " indices");
         std::size_t flat = 0;
-        for (std::size_t d = 0; d < idx.size(); ++d) {
+        for (std::size_t d = 0; d < nidx; ++d) {
             std::int64_t p = a.dims[d]->find(idx[d]);
             if (p < 0)
                 fail(e.kids[d + 1]->pos, "index out of range: " + value_text(idx[d]) + " is not in '" +
@@ -714,14 +724,14 @@ private:
                                              a.name + "') in " + quote(e));
             flat = flat * a.dims[d]->size() + static_cast<std::size_t>(p);
         }
-        if (idx.size() == a.dims.size()) {
+        if (nidx == a.dims.size()) {
             if (a.var_base >= 0) return var_value(a.var_base + static_cast<std::int64_t>(flat));
             return a.cells[flat];
         }
         // Partial indexing: the sub-array of the remaining dimensions.
         auto sub = std::make_shared<ArrV>();
         sub->name = a.name;
-        sub->dims.assign(a.dims.begin() + static_cast<std::ptrdiff_t>(idx.size()), a.dims.end());
+        sub->dims.assign(a.dims.begin() + static_cast<std::ptrdiff_t>(nidx), a.dims.end());
         std::size_t n = sub->size();
         if (a.var_base >= 0) {
             sub->var_base = a.var_base + static_cast<std::int64_t>(flat * n);
@@ -867,6 +877,22 @@ private:
         return best;
     }
 
+    const Value* name_ref(const Expr& e) {
+        if (const Value* v = lookup_local(e.text)) return v;
+        auto* sym = static_cast<const Symbol*>(e.cache);
+        if (!sym) {
+            auto s = syms_.find(e.text);
+            if (s == syms_.end()) fail(e.pos, "'" + e.text + "' is not declared");
+            sym = &s->second;
+        }
+        if (sym->postsolve)
+            fail(e.pos, "'" + e.text + "' depends on decision variables (a post-solve value) and cannot be "
+                                       "used in the model");
+        if (!sym->ready) fail(e.pos, "'" + e.text + "' has no value here");
+        e.cache = sym;
+        return &sym->value;
+    }
+
     Value eval(const Expr& e) {
         switch (e.kind) {
             case Expr::K::Int: return Value::Int(e.ival);
@@ -875,20 +901,11 @@ private:
             case Expr::K::Bool: return Value::Bool(e.ival != 0);
             case Expr::K::Infinity: return Value::Float(kInf);
             case Expr::K::Maxint: return Value::Int(std::numeric_limits<std::int64_t>::max());
-            case Expr::K::Name: {
-                if (const Value* v = lookup_local(e.text)) return *v;
-                auto s = syms_.find(e.text);
-                if (s == syms_.end()) fail(e.pos, "'" + e.text + "' is not declared");
-                if (s->second.postsolve)
-                    fail(e.pos, "'" + e.text + "' depends on decision variables (a post-solve value) and cannot be "
-                                               "used in the model");
-                if (!s->second.ready) fail(e.pos, "'" + e.text + "' has no value here");
-                return s->second.value;
-            }
+            case Expr::K::Name: return *name_ref(e);
             case Expr::K::Unary: {
                 Value v = eval(*e.kids[0]);
                 if (e.text == "!") return Value::Bool(!as_bool(v, *e.kids[0], "'!'"));
-                if (v.k == Value::K::Lin) return e.text == "-" ? scale(v, -1.0) : v;
+                if (v.k == Value::K::Lin) return e.text == "-" ? scale(std::move(v), -1.0) : v;
                 as_num(v, *e.kids[0], ("unary '" + e.text + "'").c_str());
                 if (e.text == "+") return v;
                 if (v.k == Value::K::Int) {
@@ -901,12 +918,12 @@ private:
                 Value acc = eval(*e.kids[0]);
                 for (std::size_t i = 0; i < e.ops.size(); ++i) {
                     const std::string& op = e.ops[i];
-                    if ((op == "&&" && !as_bool(acc, *e.kids[i], "a condition")) ||
-                        (op == "||" && as_bool(acc, *e.kids[i], "a condition"))) {
-                        return Value::Bool(op == "||");
+                    if (op.size() == 2 && ((op[0] == '&' && !as_bool(acc, *e.kids[i], "a condition")) ||
+                                           (op[0] == '|' && as_bool(acc, *e.kids[i], "a condition")))) {
+                        return Value::Bool(op[0] == '|');
                     }
                     Value b = eval(*e.kids[i + 1]);
-                    acc = arith(op, std::move(acc), b, e, *e.kids[i], *e.kids[i + 1]);
+                    acc = arith(op, std::move(acc), std::move(b), e, *e.kids[i], *e.kids[i + 1]);
                 }
                 return acc;
             }
@@ -942,15 +959,22 @@ private:
                 return set_value(s);
             }
             case Expr::K::Index: {
-                Value base = eval(*e.kids[0]);
-                std::vector<Value> idx;
-                for (std::size_t i = 1; i < e.kids.size(); ++i) {
-                    idx.push_back(eval(*e.kids[i]));
-                    if (idx.back().k == Value::K::Lin)
-                        fail(e.kids[i]->pos, "a decision variable cannot be used as an index: " + quote(*e.kids[i]) +
-                                                 " in " + quote(e));
+                Value tmp;
+                const Value* base = &tmp;
+                if (e.kids[0]->kind == Expr::K::Name) base = name_ref(*e.kids[0]);
+                else tmp = eval(*e.kids[0]);
+                std::size_t n = e.kids.size() - 1;
+                Value small[4];
+                std::vector<Value> big;
+                if (n > 4) big.resize(n);
+                Value* idx = n > 4 ? big.data() : small;
+                for (std::size_t i = 0; i < n; ++i) {
+                    idx[i] = eval(*e.kids[i + 1]);
+                    if (idx[i].k == Value::K::Lin)
+                        fail(e.kids[i + 1]->pos, "a decision variable cannot be used as an index: " +
+                                                     quote(*e.kids[i + 1]) + " in " + quote(e));
                 }
-                return index_value(base, idx, e);
+                return index_value(*base, idx, n, e);
             }
             case Expr::K::Field: {
                 Value t = eval(*e.kids[0]);
