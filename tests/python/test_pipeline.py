@@ -146,8 +146,11 @@ def test_every_iteration_misaligned(monkeypatch, paths):
                                          (None, 5), ("three", 5), (object(), 5), ("2.5", 5)])
 def test_iterations_cleaning(monkeypatch, paths, value, runs):
     s = Script(monkeypatch, [pair(i) for i in range(runs)] + ["end"], [SemErr("x")] * 10)
-    stats = solve(paths, iterations=value, alignment_check=False, return_statistics=True)
+    msgs = []
+    stats = solve(paths, iterations=value, alignment_check=False, return_statistics=True, progress=msgs.append)
     assert stats["iterations"] == runs
+    assert msgs[0].endswith(f" iterations={runs} alignment=off")
+    assert msgs[-7] == f"Iteration {runs}/{runs}: prompting model"
     assert len(s.compiled) == runs
 
 
@@ -201,6 +204,16 @@ def test_progress_sequence_of_a_representative_run(monkeypatch, paths):
         "Checking alignment with original prompt...", "Aligned \u2713 Stopping.",
         "Generation complete",
     ]
+
+
+def test_progress_sequence_alignment_off(monkeypatch, paths):
+    msgs = []
+    Script(monkeypatch, [pair(1), "final"])
+    solve(paths, iterations=2, alignment_check=False, progress=msgs.append)
+    assert msgs[1:] == ["Iteration 1/2: prompting model", "LLM response parsed (model + data)",
+                        "Compiling model and data", "Wrote files: " + paths[0] + " \u2022 " + paths[1],
+                        "Syntax OK; alignment check disabled. Stopping.", "Requesting final assessment",
+                        "Generation complete"]
 
 
 def test_debug_log_and_no_callback(monkeypatch, paths, caplog):
@@ -318,8 +331,9 @@ def test_few_shot_switch(monkeypatch, paths, few_shot):
     assert s.prompts[1][2] == {"few_shots": expected}
 
 
-def test_non_text_model_fails_with_type_error_and_keeps_previous_pair(monkeypatch, paths):
-    s = Script(monkeypatch, [pair(1), json.dumps({"model": 5, "data": "d"})], [SemErr("x"), SemErr("y")])
+@pytest.mark.parametrize("second", [{"model": 5, "data": "d"}, {"model": "m", "data": ["d"]}])
+def test_non_text_value_fails_with_type_error_and_keeps_previous_pair(monkeypatch, paths, second):
+    s = Script(monkeypatch, [pair(1), json.dumps(second)], [SemErr("x"), SemErr("y")])
     with pytest.raises(TypeError):
         solve(paths, iterations=2)
     assert open(paths[0]).read() == "model 1" and open(paths[1]).read() == "data 1"
