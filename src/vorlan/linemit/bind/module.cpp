@@ -174,7 +174,7 @@ py::object make_error(const char* pattern, py::handle context, py::handle detail
 PYBIND11_MODULE(linemit, m) {
     m.doc() = "Abstract base class of code generators that emit SciPy linear-programming code.";
     m.attr("SemanticError") = py::module_::import("vorlan.semantic_error").attr("SemanticError");
-    g_globals = m.attr("__dict__").release().ptr();  // kept for the life of the process
+    g_globals = py::object(m.attr("__dict__")).release().ptr();  // kept for the life of the process
 
     py::object cls = make_host_class(m, kClassName, kClassDoc);
 

@@ -94,7 +94,7 @@ py::list get_tuple_set(py::object set_name, py::object ast, py::object data_dict
 
 PYBIND11_MODULE(tuplefold, m) {
     m.doc() = "Tuple-set conversion for code generators.";
-    g_globals = m.attr("__dict__").release().ptr();  // kept for the life of the process
+    g_globals = py::object(m.attr("__dict__")).release().ptr();  // kept for the life of the process
     py::object cls = make_host_class(
         m, kClassName,
         "Finds the members of a tuple set in the data or the model and turns them into tuples.");
