@@ -52,6 +52,7 @@ def test_folder_layout(folder):
     txts = [f for f in files if f.endswith(".txt")]
     assert len(txts) == 1, f"{folder.name}: expected one description, found {txts}"
     stem = txts[0][: -len(".txt")]
+    assert stem == folder.name, "files are named after their folder"
     assert files == sorted([f"{stem}.txt", f"{stem}.mod", f"{stem}.dat", "solution.json"])
     desc = (folder / txts[0]).read_text(encoding="utf-8").strip()
     assert len(desc) >= 200 and re.search(r"\d", desc), "a description states the problem and its data"
