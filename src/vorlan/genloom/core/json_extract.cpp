@@ -2,6 +2,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace genloom::core {
@@ -184,11 +186,15 @@ bool is_unicode_space(uint32_t cp) {
 std::optional<Span> find_fenced_object(std::string_view s) {
     // Greedy .* : the group ends at the last "}" followed by white space and a fence.
     std::size_t last_close = npos;
-    for (std::size_t c = s.size(); c-- > 0;) {
-        if (s[c] == '}' && has_fence_at(s, skip_space(s, c + 1))) {
+    for (std::size_t end = s.size(); end > 0;) {
+        const void* hit = memrchr(s.data(), '}', end);
+        if (!hit) break;
+        const std::size_t c = static_cast<std::size_t>(static_cast<const char*>(hit) - s.data());
+        if (has_fence_at(s, skip_space(s, c + 1))) {
             last_close = c;
             break;
         }
+        end = c;
     }
     if (last_close == npos) return std::nullopt;
     // Leftmost fence whose opening reaches a "{" before that close.
@@ -209,13 +215,33 @@ std::optional<Span> find_fenced_object(std::string_view s) {
 std::optional<Span> find_balanced_object(std::string_view s) {
     const std::size_t start = s.find('{');
     if (start == npos) return std::nullopt;
+    // Byte scan that skips 8-byte words holding no brace at all (long prose goes fast,
+    // dense braces cost one step per byte).
+    constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+    auto has_byte = [&](uint64_t w, uint64_t pat) {
+        const uint64_t x = w ^ pat;
+        return ((x - kOnes) & ~x & kHighs) != 0;
+    };
     std::size_t depth = 0;
-    for (std::size_t i = start; i < s.size(); ++i) {
-        if (s[i] == '{') {
-            ++depth;
-        } else if (s[i] == '}') {
-            // A "}" at depth 0 cannot occur after the first "{" before balance returns.
-            if (--depth == 0) return Span{start, i + 1};
+    std::size_t i = start;
+    const std::size_t n = s.size();
+    while (i < n) {
+        if (i + 8 <= n) {
+            uint64_t w;
+            std::memcpy(&w, s.data() + i, 8);
+            if (!has_byte(w, kOnes * '{') && !has_byte(w, kOnes * '}')) {
+                i += 8;
+                continue;
+            }
+        }
+        const std::size_t block_end = std::min(n, i + 8);
+        for (; i < block_end; ++i) {
+            if (s[i] == '{') {
+                ++depth;
+            } else if (s[i] == '}') {
+                // depth > 0 here: the scan starts at the first "{" and ends once it balances.
+                if (--depth == 0) return Span{start, i + 1};
+            }
         }
     }
     return std::nullopt;
