@@ -1125,14 +1125,15 @@ private:
             default: dfail(d, "expected a number, string or tuple key, found " + dv_word(d));
         }
     }
+    // `what` names the value in messages, already quoted: 'n', an element of 'P', ...
     Value convert(const DataValue& d, const TypeRef& t, const std::string& what) {
-        auto bad = [&]() -> Value { dfail(d, "expected " + t.text() + " for '" + what + "', found " + dv_word(d)); };
+        auto bad = [&]() -> Value { dfail(d, "expected " + t.text() + " for " + what + ", found " + dv_word(d)); };
         switch (t.kind) {
             case TypeRef::K::Int:
                 if (d.kind == DataValue::K::Int) return Value::Int(d.ival);
                 if (d.kind == DataValue::K::Maxint) return generic(d);
                 if (d.kind == DataValue::K::Float)
-                    dfail(d, "expected an int for '" + what + "', found the float " + num_text(d.fval) +
+                    dfail(d, "expected an int for " + what + ", found the float " + num_text(d.fval) +
                                  " (declare it float, or write a whole number)");
                 return bad();
             case TypeRef::K::Float:
@@ -1155,22 +1156,22 @@ private:
                 if (d.items.size() != tt->fields.size()) {
                     std::string names;
                     for (auto& f : tt->fields) names += (names.empty() ? "" : ", ") + f.name;
-                    dfail(d, "a tuple of '" + what + "' has " + std::to_string(d.items.size()) + " values, but tuple '" +
+                    dfail(d, "a tuple for " + what + " has " + std::to_string(d.items.size()) + " values, but tuple '" +
                                  tt->name + "' has " + std::to_string(tt->fields.size()) + " fields (" + names + ")");
                 }
                 std::vector<Value> f;
                 for (std::size_t i = 0; i < tt->fields.size(); ++i)
-                    f.push_back(convert(*d.items[i], tt->fields[i].type, what + " field '" + tt->fields[i].name + "'"));
+                    f.push_back(convert(*d.items[i], tt->fields[i].type, "field '" + tt->fields[i].name + "' of " + what));
                 return tuple_value(std::move(f), tt);
             }
             case TypeRef::K::Set: {
                 if (d.kind != DataValue::K::Set) {
                     if (d.kind == DataValue::K::Array)
-                        dfail(d, "expected a set {...} for '" + what + "', found an array [...]; write it with braces");
+                        dfail(d, "expected a set {...} for " + what + ", found an array [...]; write it with braces");
                     return bad();
                 }
                 auto s = std::make_shared<SetV>();
-                s->name = what;
+                s->name = what.size() > 1 && what.front() == '\'' ? what.substr(1, what.size() - 2) : what;
                 const TypeRef& et = *t.elem;
                 const TupleType* tt = et.kind == TypeRef::K::Tuple ? tuple_type(et.tuple_name) : nullptr;
                 std::vector<std::size_t> keys;
@@ -1179,16 +1180,16 @@ private:
                         if (tt->fields[i].key) keys.push_back(i);
                 std::unordered_map<std::string, std::size_t> seen_keys;
                 for (auto& x : d.items) {
-                    Value v = convert(*x, et, "an element of '" + what + "'");
+                    Value v = convert(*x, et, "an element of " + what);
                     if (!keys.empty()) {
                         std::string k;
                         for (auto i : keys) k += value_key((*v.tup)[i]) + "|";
                         if (!seen_keys.emplace(k, 0).second)
-                            dfail(*x, "two elements of '" + what + "' share the key fields of " + value_text(v) +
+                            dfail(*x, "two elements of " + what + " share the key fields of " + value_text(v) +
                                           "; key fields must identify an element");
                     }
                     std::string txt = value_text(v);
-                    if (!s->add(std::move(v))) dfail(*x, "duplicate element " + txt + " in the set '" + what + "'");
+                    if (!s->add(std::move(v))) dfail(*x, "duplicate element " + txt + " in the set " + what);
                 }
                 return set_value(s);
             }
@@ -1198,7 +1199,7 @@ private:
     void convert_array(const DataValue& d, const std::vector<std::shared_ptr<SetV>>& dims, std::size_t k,
                        const TypeRef& et, const std::string& what, std::vector<Value>& cells, std::size_t base) {
         if (k == dims.size()) {
-            cells[base] = convert(d, et, what);
+            cells[base] = convert(d, et, "'" + what + "'");
             return;
         }
         const SetV& s = *dims[k];
@@ -1296,7 +1297,7 @@ private:
         auto sets = eval_dims(it.dims);
         const DataAssign* a = it.external ? assigns_[it.name] : nullptr;
         if (sets.empty()) {
-            if (a) sym.value = convert(*a->value, it.type, it.name);
+            if (a) sym.value = convert(*a->value, it.type, "'" + it.name + "'");
             else if (it.value) sym.value = coerce(eval(*it.value), it.type, it.name, it.value->pos);
             else sym.value = zero_of(it.type);
             if (sym.value.k == Value::K::Set) {
