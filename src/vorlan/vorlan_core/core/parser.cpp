@@ -259,6 +259,10 @@ public:
             if (!accept_kw("in")) fail("'in' after the iterator name");
             it.set = range_expr();
             if (accept_op(":")) it.filter = or_expr();
+            std::size_t names = it.names.size();
+            for (auto& x : out) names += x.names.size() + x.pattern.size();
+            if (names > kMaxIterators)
+                throw Fail{{it.pos, "more than " + std::to_string(kMaxIterators) + " iterators in one list"}};
             out.push_back(std::move(it));
         } while (accept_op(","));
     }
@@ -427,6 +431,8 @@ public:
                 }
                 d.set = range_expr();
                 out.push_back(std::move(d));
+                if (out.size() > kMaxDims)
+                    throw Fail{{out.back().pos, "more than " + std::to_string(kMaxDims) + " dimensions in one declaration"}};
             } while (accept_op(","));
             expect_op("]", "to close the index set");
         }

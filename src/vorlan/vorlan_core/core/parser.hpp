@@ -9,6 +9,8 @@
 namespace vorlan::compiler {
 
 constexpr int kMaxNesting = 256;
+constexpr std::size_t kMaxIterators = 32;  // names bound by one iterator list
+constexpr std::size_t kMaxDims = 16;       // dimensions of one array
 // Bounds on the syntax tree a file may build (a model needs far fewer tokens than its data).
 constexpr std::size_t kMaxModelTokens = 2'000'000;
 constexpr std::size_t kMaxDataTokens = 8'000'000;
