@@ -168,8 +168,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
 
     py::object model = M("_load_model")(model_name);
     if (model.is_none())
-        throw std::runtime_error("embedding model is not available: " + utf8_of(model_name) +
-                                 " (its load failed earlier in this process)");
+        throw std::runtime_error("embedding model could not be loaded: " + utf8_of(model_name));
 
     py::list docs;
     for (const auto& t : texts) docs.append(str_of(t));
