@@ -2,6 +2,7 @@
 compiler, prompt builders, few-shot gathering and the bundled example tree."""
 import json
 import os
+import sys
 import time
 from pathlib import Path
 
@@ -35,6 +36,11 @@ def service(monkeypatch, tmp_path):
     for k, v in s.env().items():
         monkeypatch.setenv(k, v)
     monkeypatch.setattr(time, "sleep", lambda sec: None)
+    # the real embedding library, not a stand-in another test may have left in sys.modules
+    for name in ("sentence_transformers", "torch"):
+        mod = sys.modules.get(name)
+        if mod is not None and "fake_embedding" in str(getattr(mod, "__file__", "")):
+            monkeypatch.delitem(sys.modules, name)
     # few-shot gathering looks for "qel_models" in the working directory
     monkeypatch.chdir(tmp_path)
     os.symlink(PKG / "qel_models", tmp_path / "qel_models")
