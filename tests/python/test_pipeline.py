@@ -427,3 +427,14 @@ def test_feedback_missing_data_file(monkeypatch, pair_files, tmp_path):
     with pytest.raises(FileNotFoundError):
         genloom.generative_feedback("q", pair_files[0], str(tmp_path / "missing.dat"), progress=msgs.append)
     assert msgs == [] and s.calls == []
+
+
+@pytest.mark.parametrize("kind", [str, os.fsencode, __import__("pathlib").Path])
+def test_output_path_kinds(monkeypatch, tmp_path, kind):
+    msgs = []
+    Script(monkeypatch, [pair(1), "final"])
+    m, d = tmp_path / "k" / "m.mod", tmp_path / "k" / "d.dat"
+    genloom.generative_solve("p", kind(str(m)), kind(str(d)), alignment_check=False, few_shot=False,
+                             progress=msgs.append)
+    assert m.read_text() == "model 1"
+    assert "Wrote files: " + str(m) + " \u2022 " + str(d) in msgs

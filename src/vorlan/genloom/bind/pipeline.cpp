@@ -47,8 +47,8 @@ void debug(const py::object& msg) { G("logger").attr("debug")(msg); }
 
 py::str err_text(py::error_already_set& e) { return py::str(e.value()); }
 
-// Path text as the host gave it (str or path-like) for messages, and its UTF-8 form.
-py::str path_text(const py::object& p) { return py::str(py::module_::import("os").attr("fspath")(p)); }
+// Path text of a str, bytes or path-like output path, as used in messages and file operations.
+py::str path_text(const py::object& p) { return py::module_::import("os").attr("fsdecode")(p); }
 
 std::uint64_t next_token() {
     static std::atomic<std::uint64_t> counter{0};
