@@ -110,6 +110,8 @@ def test_both_files_syntax_errors_in_one_message():
     ("int n = ...;", 'n = "open', "data:1:5: unterminated string literal"),
     ("\x00\x01\x02\xff garbage", "", "model:1:1: unexpected byte 0x00"),
     ("int n = 1;", "\x7f\x80", "data:1:1: unexpected byte 0x7F"),
+    # found by fuzzing: a quoted string cut inside a two-byte character
+    ('int n = 1 "' + "\u00e9" * 40 + '";', "", "model:1:11: expected ';' to end the declaration, found string"),
 ])
 def test_hostile_input_gives_clean_error(mod, dat, fragment):
     assert fragment in str(error_of(mod, dat))

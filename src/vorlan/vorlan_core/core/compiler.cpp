@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/text.hpp"
 #include "vorlan_core/core/parser.hpp"
 #include "vorlan_core/core/sema.hpp"
 
@@ -35,7 +36,8 @@ std::string CompileResult::message() const {
         if (i) msg += "\n";
         msg += diagnostics[i].text();
     }
-    return msg;
+    // Quoted source text may have been cut inside a character; messages are always valid UTF-8.
+    return text::drop_invalid_utf8(msg);
 }
 
 bool CompileResult::has_syntax_error() const {

@@ -65,7 +65,8 @@ Token Lexer::next() {
 void Lexer::advance(std::size_t n) {
     for (std::size_t i = 0; i < n && p_ < src_.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(src_[p_++]);
-        if (c == '\n') {
+        // "\n", "\r\n" and a lone "\r" each end one line.
+        if (c == '\n' || (c == '\r' && (p_ >= src_.size() || src_[p_] != '\n'))) {
             ++pos_.line;
             pos_.col = 1;
         } else if ((c & 0xC0) != 0x80) {
@@ -80,7 +81,7 @@ void Lexer::skip_space_and_comments(Token& err) {
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
             advance();
         } else if (c == '/' && at(p_ + 1) == '/') {
-            while (p_ < src_.size() && src_[p_] != '\n') advance();
+            while (p_ < src_.size() && src_[p_] != '\n' && src_[p_] != '\r') advance();
         } else if (c == '/' && at(p_ + 1) == '*') {
             Pos start = pos_;
             std::size_t close = src_.find("*/", p_ + 2);

@@ -97,6 +97,7 @@ struct EvalError {
     Pos pos;
     std::string msg;
     std::string file = "model";
+    bool silent = false;  // follows from a problem already reported
 };
 
 struct Symbol {
@@ -106,6 +107,7 @@ struct Symbol {
     Value value;
     bool ready = false;
     bool postsolve = false;
+    bool failed = false;  // its declaration reported a problem
 };
 
 const char* kind_word(Value::K k) {
@@ -183,6 +185,9 @@ private:
 
     // ----- diagnostics -----
     bool full() const { return out_.diagnostics.size() >= kMaxDiagnostics; }
+    void diag(const EvalError& err) {
+        if (!err.silent) diag(err.file, err.pos, err.msg);
+    }
     void diag(const std::string& file, Pos p, std::string msg) {
         if (full()) return;
         if (file == "model" && !seen_.insert({p.line, p.col}).second) return;
@@ -885,6 +890,7 @@ private:
             if (s == syms_.end()) fail(e.pos, "'" + e.text + "' is not declared");
             sym = &s->second;
         }
+        if (sym->failed) throw EvalError{e.pos, "", "model", true};
         if (sym->postsolve)
             fail(e.pos, "'" + e.text + "' depends on decision variables (a post-solve value) and cannot be "
                                        "used in the model");
@@ -1606,19 +1612,19 @@ private:
                                 env_.clear();
                                 exec(*s, "", idx);
                             } catch (EvalError& err) {
-                                diag(err.file, err.pos, err.msg);
+                                diag(err);
                                 if (steps_ > kMaxSteps) return;
                             }
                         }
                         break;
                 }
             } catch (EvalError& err) {
-                diag(err.file, err.pos, err.msg);
+                diag(err);
                 env_.clear();
                 if (steps_ > kMaxSteps) return;
-                // A declaration that failed cannot be used by later items.
-                if (it.kind == Item::K::Tuple || it.kind == Item::K::Objective || it.kind == Item::K::Assert) continue;
-                return;
+                // Later uses of a failed declaration stay silent: the problem is already reported.
+                auto f = syms_.find(it.name);
+                if (f != syms_.end() && f->second.item == &it) f->second.failed = true;
             }
         }
     }

@@ -1,0 +1,1 @@
+int a = 1;int b = zz;
