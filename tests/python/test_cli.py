@@ -216,3 +216,31 @@ def test_rank(tmp_path):
     assert len(results) == 2 and "knapsack" in results[0]["path"]
     status, out = run_pty(["rank", "knapsack", "--dir", TREE, "-k", "1"], base_env())
     assert status == 0 and re.search(r"\d\.\d{3}  \S+\.txt", out)
+
+
+def _chained(outer, cause):
+    outer.__cause__ = cause
+    return outer
+
+
+@pytest.mark.parametrize("error, message, fix", [
+    (RuntimeError("openai is not installed. Install it with: pip install openai"), "openai is not installed",
+     "pip install 'vorlan[openai]'"),
+    (RuntimeError("google.generativeai is not installed. pip install google-generativeai"),
+     "google.generativeai is not installed", "pip install 'vorlan[gemini]'"),
+    (RuntimeError("ollama package is not installed. pip install ollama"), "ollama package is not installed",
+     "pip install 'vorlan[ollama]'"),
+    (RuntimeError("Ollama generation failed: Failed to connect to Ollama. Check it runs."), None, "ollama serve"),
+    (_chained(RuntimeError("OpenAI request failed after 3 attempts: Connection error."), ConnectionError("x")),
+     None, "check the network connection"),
+    (RuntimeError("Failed to parse model response as JSON: bad\nResponse: {"),
+     "Failed to parse model response as JSON: bad [\u2026; --debug shows all]", None),
+    (ValueError("plain"), "plain", None),
+])
+def test_describe_error(error, message, fix):
+    from vorlan.cli import describe_error
+    got_message, got_fix = describe_error(error)
+    assert "\n" not in got_message
+    if message:
+        assert got_message == message
+    assert (fix is None and got_fix is None) or (fix and fix in got_fix)
