@@ -48,8 +48,10 @@ bool CompileResult::has_syntax_error() const {
 
 CompileResult compile(std::string_view model_text, std::string_view data_text) {
     CompileResult r;
-    Model model;
-    DataFile data;
+    auto parsed = std::make_shared<Parsed>();
+    parsed->model_src.assign(model_text);
+    Model& model = parsed->model;
+    DataFile& data = parsed->data;
     ParseError err;
     auto add = [&](const char* file, const ParseError& e) {
         r.diagnostics.push_back({e.unsupported ? Diagnostic::Kind::Semantic : Diagnostic::Kind::Syntax, file,
@@ -61,13 +63,17 @@ CompileResult compile(std::string_view model_text, std::string_view data_text) {
     bool data_ok = parse_data(data_text, data, err);
     if (!data_ok) add("data", err);
     if (!model_ok || !data_ok) return r;
-    analyse(model, data, model_text, r);
+    analyse(std::move(parsed), r);
     return r;
 }
 
 CompileResult Compiler::compile(std::string_view model_text, std::string_view data_text) {
     CompileResult r = vorlan::compiler::compile(model_text, data_text);
-    if (r.ok()) last_ = r;
+    if (r.ok()) {
+        last_ = r;
+        ast_.reset();
+        data_.reset();
+    }
     return r;
 }
 
@@ -76,14 +82,25 @@ const Instance& Compiler::instance() const {
     return last_.instance ? *last_.instance : empty;
 }
 
+void Compiler::export_if_needed() const {
+    if (ast_ || !last_.export_host) return;
+    auto a = std::make_shared<HostValue>(HostValue::map());
+    auto d = std::make_shared<HostValue>(HostValue::map());
+    last_.export_host(*a, *d);
+    ast_ = a;
+    data_ = d;
+}
+
 const HostValue& Compiler::ast() const {
     static const HostValue empty = HostValue::map();
-    return last_.ast ? *last_.ast : empty;
+    export_if_needed();
+    return ast_ ? *ast_ : empty;
 }
 
 const HostValue& Compiler::data() const {
     static const HostValue empty = HostValue::map();
-    return last_.data ? *last_.data : empty;
+    export_if_needed();
+    return data_ ? *data_ : empty;
 }
 
 }  // namespace vorlan::compiler

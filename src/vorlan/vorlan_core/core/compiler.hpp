@@ -1,6 +1,7 @@
 // Public entry point of the Vorlan compiler core (no Python here).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -51,8 +52,9 @@ constexpr std::size_t kMaxDiagnostics = 20;
 struct CompileResult {
     std::vector<Diagnostic> diagnostics;
     std::shared_ptr<const Instance> instance;  // set when ok()
-    std::shared_ptr<const HostValue> ast;      // {"declarations": [...]}, set when ok()
-    std::shared_ptr<const HostValue> data;     // name -> value, set when ok()
+    // Builds the host values on demand (set when ok()): ast = {"declarations": [...]},
+    // data = name -> value. Most callers never need them, so they are not built eagerly.
+    std::function<void(HostValue& ast, HostValue& data)> export_host;
     bool ok() const { return diagnostics.empty(); }
     // All diagnostics, one per line.
     std::string message() const;
@@ -71,7 +73,9 @@ public:
     const HostValue& data() const;
 
 private:
+    void export_if_needed() const;
     CompileResult last_;
+    mutable std::shared_ptr<HostValue> ast_, data_;
 };
 
 }  // namespace vorlan::compiler

@@ -155,25 +155,37 @@ void flatten_index(const Value& v, std::vector<IndexValue>& out) {
 
 class Sema {
 public:
-    Sema(const Model& m, const DataFile& d, std::string_view src, CompileResult& out)
-        : m_(m), d_(d), src_(src), out_(out), inst_(std::make_shared<Instance>()) {}
+    Sema(std::shared_ptr<const Parsed> p, CompileResult& out)
+        : parsed_(std::move(p)), m_(parsed_->model), d_(parsed_->data), src_(parsed_->model_src), out_(&out),
+          inst_(std::make_shared<Instance>()) {}
 
-    void run() {
+    // Returns true when the pair is valid; the Sema then stays alive for export_host.
+    bool run() {
         check_names();
-        if (full()) return;
+        if (full()) return false;
         bind_data();
-        if (!out_.diagnostics.empty()) return;
+        if (!out_->diagnostics.empty()) return false;
         evaluate();
-        if (!out_.diagnostics.empty()) return;
-        export_host();
-        out_.instance = inst_;
+        if (!out_->diagnostics.empty()) return false;
+        out_->instance = inst_;
+        out_ = nullptr;
+        return true;
+    }
+
+    void export_host(HostValue& ast_out, HostValue& data_out) {
+        auto ast = std::make_shared<HostValue>(HostValue::map());
+        auto data = std::make_shared<HostValue>(HostValue::map());
+        build_host(*ast, *data);
+        ast_out = std::move(*ast);
+        data_out = std::move(*data);
     }
 
 private:
+    std::shared_ptr<const Parsed> parsed_;
     const Model& m_;
     const DataFile& d_;
     std::string_view src_;
-    CompileResult& out_;
+    CompileResult* out_;
     std::shared_ptr<Instance> inst_;
     std::unordered_map<std::string, Symbol> syms_;
     std::unordered_map<std::string, TupleType> tuples_;
@@ -184,14 +196,14 @@ private:
     std::set<std::pair<int, int>> seen_;  // positions already reported
 
     // ----- diagnostics -----
-    bool full() const { return out_.diagnostics.size() >= kMaxDiagnostics; }
+    bool full() const { return out_->diagnostics.size() >= kMaxDiagnostics; }
     void diag(const EvalError& err) {
         if (!err.silent) diag(err.file, err.pos, err.msg);
     }
     void diag(const std::string& file, Pos p, std::string msg) {
         if (full()) return;
         if (file == "model" && !seen_.insert({p.line, p.col}).second) return;
-        out_.diagnostics.push_back({Diagnostic::Kind::Semantic, file, p.line, p.col, std::move(msg)});
+        out_->diagnostics.push_back({Diagnostic::Kind::Semantic, file, p.line, p.col, std::move(msg)});
     }
     [[noreturn]] void fail(Pos p, std::string msg) { throw EvalError{p, std::move(msg)}; }
     std::string quote(const Expr& e) const { return quote_span(e.begin, e.end); }
@@ -1673,9 +1685,9 @@ private:
         }
         return m;
     }
-    void export_host() {
-        auto ast = std::make_shared<HostValue>(HostValue::map());
-        auto data = std::make_shared<HostValue>(HostValue::map());
+    void build_host(HostValue& ast_root, HostValue& data_root) {
+        HostValue* ast = &ast_root;
+        HostValue* data = &data_root;
         HostValue decls = HostValue::list();
         for (auto& it : m_.items) {
             HostValue d = HostValue::map();
@@ -1748,16 +1760,14 @@ private:
             decls.items.push_back(std::move(d));
         }
         ast->set("declarations", std::move(decls));
-        out_.ast = ast;
-        out_.data = data;
     }
 };
 
 }  // namespace
 
-void analyse(const Model& model, const DataFile& data, std::string_view model_src, CompileResult& out) {
-    Sema s(model, data, model_src, out);
-    s.run();
+void analyse(std::shared_ptr<const Parsed> parsed, CompileResult& out) {
+    auto s = std::make_shared<Sema>(std::move(parsed), out);
+    if (s->run()) out.export_host = [s](HostValue& ast, HostValue& data) { s->export_host(ast, data); };
 }
 
 }  // namespace vorlan::compiler

@@ -1,6 +1,8 @@
 // Semantic analysis of a parsed model and data file: name checks, data binding,
 // evaluation of the data, and expansion into the flat linear instance.
 #pragma once
+#include <memory>
+#include <string>
 #include <string_view>
 
 #include "vorlan_core/core/ast.hpp"
@@ -14,8 +16,15 @@ constexpr std::size_t kMaxRows = 10'000'000;
 constexpr std::size_t kMaxTerms = 50'000'000;
 constexpr std::uint64_t kMaxSteps = 400'000'000;  // iterator steps while expanding
 
-// Fills out.diagnostics, and on success out.instance, out.ast and out.data.
-void analyse(const Model& model, const DataFile& data, std::string_view model_src, CompileResult& out);
+// A parsed model and data pair, kept alive while a result may still export host values.
+struct Parsed {
+    std::string model_src;
+    Model model;
+    DataFile data;
+};
+
+// Fills out.diagnostics, and on success out.instance and out.export_host.
+void analyse(std::shared_ptr<const Parsed> parsed, CompileResult& out);
 
 // Levenshtein distance, for "did you mean" suggestions.
 std::size_t edit_distance(std::string_view a, std::string_view b);
