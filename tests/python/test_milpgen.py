@@ -174,3 +174,20 @@ def test_unsupported_constructs_raise_the_generators_errors():
         mg.ScipyMilpGenerator(c.ast, c.data, inst).generate_code()
     with pytest.raises(TypeError):
         mg.ScipyMilpGenerator(c.ast, c.data)
+
+
+def test_run_without_scipy_names_the_extra(tmp_path):
+    (tmp_path / "m.mod").write_text("dvar float+ x;\nminimize o: x;\nsubject to { c1: x >= 1; }\n")
+    code = (
+        "import sys\n"
+        "class Block:\n"
+        "    def find_spec(self, name, path=None, target=None):\n"
+        "        if name.split('.')[0] in ('scipy', 'numpy'):\n"
+        "            raise ImportError('blocked ' + name)\n"
+        "sys.meta_path.insert(0, Block())\n"
+        "import vorlan.milpgen as mg\n"
+        f"sys.exit(mg.run_main([{str(tmp_path / 'm.mod')!r}, '--lp', {str(tmp_path / 'm.lp')!r}]))\n"
+    )
+    p = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert p.returncode == 1 and "pip install 'vorlan[solve]'" in p.stderr
+    assert (tmp_path / "m.lp").exists()
