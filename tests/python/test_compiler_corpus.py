@@ -91,3 +91,18 @@ def test_sample_pair_compiles():
     assert comp.compile_model(read(sample), read(sample.with_suffix(".dat"))) is True
     # 120 hours: chairs give 12/1.5 = 8 per hour against 7.5 for tables.
     assert solve(comp.instance()) == pytest.approx(960.0)
+
+
+def test_grammar_reference_complete_example_compiles():
+    import re
+
+    doc = (ROOT / "docs" / "grammars" / "Vorlan grammar.md").read_text(encoding="utf-8")
+    mods = [m for m in re.findall(r"```mod\n(.*?)```", doc, re.S) if "minimize" in m and "subject to" in m]
+    dats = re.findall(r"```dat\n(.*?)```", doc, re.S)
+    complete = [m for m in mods if "Plants" in m]
+    if not complete:
+        pytest.skip("the grammar reference has no complete example")
+    data = [d for d in dats if "Plants" in d][0]
+    comp = vorlan_core.QelCompiler()
+    assert comp.compile_model(complete[0], data) is True
+    assert len(comp.instance()["rows"]) == 5
