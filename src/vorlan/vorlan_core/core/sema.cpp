@@ -118,7 +118,7 @@ const char* kind_word(Value::K k) {
         case Value::K::Bool: return "a condition";
         case Value::K::Tuple: return "a tuple";
         case Value::K::Set: return "a set";
-        case Value::K::Array: return "an array";
+        case Value::K::Array: return "an array with indices missing (give one index per dimension)";
         case Value::K::Lin: return "a decision-variable expression";
         default: return "nothing";
     }
