@@ -233,7 +233,20 @@ def cmd_solve(args) -> int:
                 print("  " + e)
         if stats["assessment"]:
             print("\n" + stats["assessment"])
-    return 1 if stats["syntax_errors"] else 0
+    if stats["syntax_errors"]:
+        return 1
+    if args.verify:
+        from vorlan import milpgen
+
+        print("\nsolving the generated pair:")
+        return milpgen.run_file(model_file, data_file)
+    return 0
+
+
+def cmd_run(args) -> int:
+    from vorlan import milpgen
+
+    return milpgen.run_file(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp)
 
 
 def _same_file(a: str, b: str) -> bool:
@@ -383,6 +396,7 @@ def _build_parser() -> argparse.ArgumentParser:
     s.add_argument("--no-alignment", action="store_true", help="skip the check against the description")
     s.add_argument("--no-few-shot", action="store_true", help="no similar solved examples in the prompts")
     s.add_argument("--examples", metavar="DIR", help="example tree for few-shot prompts")
+    s.add_argument("--verify", action="store_true", help="solve the generated pair and report the outcome")
     llm_options(s)
     s.set_defaults(func=cmd_solve)
 
@@ -411,6 +425,14 @@ def _build_parser() -> argparse.ArgumentParser:
     c.add_argument("model")
     c.add_argument("data")
     c.set_defaults(func=cmd_check)
+
+    u = sub.add_parser("run", help="compile a model and data pair and solve it")
+    u.add_argument("model")
+    u.add_argument("data", nargs="?")
+    u.add_argument("--emit-script", metavar="FILE", help="also write a standalone SciPy milp script")
+    u.add_argument("--mps", metavar="FILE", help="also write the instance as a free-format MPS file")
+    u.add_argument("--lp", metavar="FILE", help="also write the instance as an LP file")
+    u.set_defaults(func=cmd_run)
     return p
 
 

@@ -244,3 +244,41 @@ def test_describe_error(error, message, fix):
     if message:
         assert got_message == message
     assert (fix is None and got_fix is None) or (fix and fix in got_fix)
+
+
+# --------------------------------------------------------------------------------- run
+
+INFEASIBLE_MODEL = "dvar float+ x;\nminimize cost: x;\nsubject to {\n  low: x >= 5;\n  high: x <= 2;\n}\n"
+
+
+@pytest.mark.parametrize("case, status, text", [("good", 0, "status: optimal"), ("bad", 1, "compile errors"),
+                                                ("infeasible", 2, "infeasible")])
+def test_run_exit_status(files, tmp_path, case, status, text):
+    model, good, bad = files
+    if case == "infeasible":
+        model = str(tmp_path / "inf.mod")
+        Path(model).write_text(INFEASIBLE_MODEL)
+        args = [model]
+    else:
+        args = [model, good if case == "good" else bad]
+    r = run(["run", *args])
+    assert r.returncode == status, r.stdout + r.stderr
+    assert text in (r.stdout + r.stderr).lower()
+    assert "Traceback" not in r.stderr
+
+
+def test_run_writes_script_and_exports(files, tmp_path):
+    model, good, _ = files
+    script, mps, lp = tmp_path / "s.py", tmp_path / "m.mps", tmp_path / "m.lp"
+    r = run(["run", model, good, "--emit-script", str(script), "--mps", str(mps), "--lp", str(lp)])
+    assert r.returncode == 0, r.stderr
+    assert script.read_text().startswith("#") or "milp" in script.read_text()
+    assert mps.stat().st_size > 0 and lp.stat().st_size > 0
+
+
+def test_solve_verify_solves_the_generated_pair(service, tmp_path):
+    service.texts = solve_replies(first_bad=False)
+    r = run(["solve", "A workshop builds tables and chairs.", "-o", str(tmp_path / "o"), "--no-few-shot",
+             "--verify", "-q"], env=base_env(**service.env()))
+    assert r.returncode == 0, r.stderr
+    assert "solving the generated pair" in r.stdout and "status: optimal" in r.stdout.lower()
