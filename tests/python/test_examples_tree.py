@@ -78,9 +78,9 @@ def test_data_file_assigns_exactly_the_external_names(folder):
 
 
 def _solver_script():
-    spec = importlib.util.spec_from_file_location("solve_examples", REPO / "scripts" / "solve_examples.py")
-    mod = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = importlib.util.spec_from_file_location("solve_examples", REPO / "scripts" / "solve_examples.py")
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
     return mod
 
 
