@@ -9,6 +9,35 @@ namespace genloom::prompts {
 namespace {
 
 // Fixed template texts, named after the builder and their place in it.
+
+// Reply format shared by the prompts that ask for a model and data pair.
+constexpr std::string_view kModelDataReply =
+    "<output_requirements>\n"
+    "- Return ONLY a JSON object with exactly two keys: \"model\" (the Vorlan model) and \"data\" (the matching data file).\n"
+    "- The values must be single JSON strings (no arrays/objects inside them).\n"
+    "- Escape all double quotes and backslashes; encode newlines as \\n.\n"
+    "- No trailing commas. No additional keys. No commentary.\n"
+    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
+    "</output_requirements>\n"
+    "\n"
+    "<json_schema>\n"
+    "{\n"
+    "  \"type\": \"object\",\n"
+    "  \"additionalProperties\": false,\n"
+    "  \"required\": [\"model\", \"data\"],\n"
+    "  \"properties\": {\n"
+    "    \"model\": {\"type\": \"string\"},\n"
+    "    \"data\":  {\"type\": \"string\"}\n"
+    "  }\n"
+    "}\n"
+    "</json_schema>\n"
+    "\n"
+    "<example_output>\n"
+    "{\n"
+    "  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n"
+    "}\n"
+    "</example_output>\n";
+
 constexpr std::string_view kGeneration1 =
     "<role>\n"
     "You are an expert in mathematical optimization and Vorlan.\n"
@@ -39,32 +68,7 @@ constexpr std::string_view kGeneration5 =
 constexpr std::string_view kGeneration7 =
     "\n"
     "</problem_description>\n"
-    "\n"
-    "<output_requirements>\n"
-    "- Return ONLY a JSON object with exactly two keys: \"model\" (the Vorlan model) and \"data\" (the matching data file).\n"
-    "- The values must be single JSON strings (no arrays/objects inside them).\n"
-    "- Escape all double quotes and backslashes; encode newlines as \\n.\n"
-    "- No trailing commas. No additional keys. No commentary.\n"
-    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
-    "</output_requirements>\n"
-    "\n"
-    "<json_schema>\n"
-    "{\n"
-    "  \"type\": \"object\",\n"
-    "  \"additionalProperties\": false,\n"
-    "  \"required\": [\"model\", \"data\"],\n"
-    "  \"properties\": {\n"
-    "    \"model\": {\"type\": \"string\"},\n"
-    "    \"data\":  {\"type\": \"string\"}\n"
-    "  }\n"
-    "}\n"
-    "</json_schema>\n"
-    "\n"
-    "<example_output>\n"
-    "{\n"
-    "  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n"
-    "}\n"
-    "</example_output>\n";
+    "\n";
 
 constexpr std::string_view kAlignment1 =
     "<role>\n"
@@ -193,32 +197,7 @@ constexpr std::string_view kRevisionAlignment13 =
     "- Keep syntax strictly valid.\n"
     "- Return complete model and data strings; do not return diffs.\n"
     "</revision_guidelines>\n"
-    "\n"
-    "<output_requirements>\n"
-    "- Return ONLY a JSON object with exactly two keys: \"model\" (the Vorlan model) and \"data\" (the matching data file).\n"
-    "- The values must be single JSON strings (no arrays/objects inside them).\n"
-    "- Escape all double quotes and backslashes; encode newlines as \\n.\n"
-    "- No trailing commas. No additional keys. No commentary.\n"
-    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
-    "</output_requirements>\n"
-    "\n"
-    "<json_schema>\n"
-    "{\n"
-    "  \"type\": \"object\",\n"
-    "  \"additionalProperties\": false,\n"
-    "  \"required\": [\"model\", \"data\"],\n"
-    "  \"properties\": {\n"
-    "    \"model\": {\"type\": \"string\"},\n"
-    "    \"data\":  {\"type\": \"string\"}\n"
-    "  }\n"
-    "}\n"
-    "</json_schema>\n"
-    "\n"
-    "<example_output>\n"
-    "{\n"
-    "  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n"
-    "}\n"
-    "</example_output>\n";
+    "\n";
 
 constexpr std::string_view kRevisionSyntax1 =
     "<role>\n"
@@ -276,32 +255,7 @@ constexpr std::string_view kRevisionSyntax13 =
     "- Ensure the model compiles with the data under the given implementation.\n"
     "- Return complete model and data strings; do not return diffs.\n"
     "</revision_guidelines>\n"
-    "\n"
-    "<output_requirements>\n"
-    "- Return ONLY a JSON object with exactly two keys: \"model\" (the Vorlan model) and \"data\" (the matching data file).\n"
-    "- The values must be single JSON strings (no arrays/objects inside them).\n"
-    "- Escape all double quotes and backslashes; encode newlines as \\n.\n"
-    "- No trailing commas. No additional keys. No commentary.\n"
-    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
-    "</output_requirements>\n"
-    "\n"
-    "<json_schema>\n"
-    "{\n"
-    "  \"type\": \"object\",\n"
-    "  \"additionalProperties\": false,\n"
-    "  \"required\": [\"model\", \"data\"],\n"
-    "  \"properties\": {\n"
-    "    \"model\": {\"type\": \"string\"},\n"
-    "    \"data\":  {\"type\": \"string\"}\n"
-    "  }\n"
-    "}\n"
-    "</json_schema>\n"
-    "\n"
-    "<example_output>\n"
-    "{\n"
-    "  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n"
-    "}\n"
-    "</example_output>\n";
+    "\n";
 
 constexpr std::string_view kFinalAssessment1 =
     "<role>\n"
@@ -467,7 +421,7 @@ std::string few_shot_section(const Examples& examples) {
 
 std::string generation(std::string_view prompt, std::string_view grammar, const Examples& few_shots) {
     return concat({kGeneration1, grammar, kGeneration3, few_shot_section(few_shots), kGeneration5, prompt,
-                   kGeneration7});
+                   kGeneration7, kModelDataReply});
 }
 
 std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
@@ -481,7 +435,7 @@ std::string revision_alignment(std::string_view prompt, std::string_view grammar
                                std::string_view data_code, const Examples& few_shots) {
     return concat({kRevisionAlignment1, assessment_text, kRevisionAlignment3, grammar, kRevisionAlignment5,
                    few_shot_section(few_shots), kRevisionAlignment7, prompt, kRevisionAlignment9, model_code,
-                   kRevisionAlignment11, data_code, kRevisionAlignment13});
+                   kRevisionAlignment11, data_code, kRevisionAlignment13, kModelDataReply});
 }
 
 std::string revision_syntax(std::string_view prompt, std::string_view grammar, std::string_view model_code,
@@ -489,7 +443,7 @@ std::string revision_syntax(std::string_view prompt, std::string_view grammar, s
                             const Examples& few_shots) {
     return concat({kRevisionSyntax1, grammar, kRevisionSyntax3, few_shot_section(few_shots), kRevisionSyntax5,
                    prompt, kRevisionSyntax7, model_code, kRevisionSyntax9, data_code, kRevisionSyntax11,
-                   syntax_errors_text, kRevisionSyntax13});
+                   syntax_errors_text, kRevisionSyntax13, kModelDataReply});
 }
 
 std::string final_assessment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
