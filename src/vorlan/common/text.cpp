@@ -6,25 +6,11 @@
 namespace vorlan::text {
 
 namespace {
-// Length of the valid UTF-8 sequence starting at s[i], or 0 when invalid there.
+// Length of the valid UTF-8 sequence starting at s[i] (no surrogates), or 0.
 std::size_t valid_seq_len(std::string_view s, std::size_t i) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    if (c < 0x80) return 1;
-    std::size_t n;
-    uint32_t cp;
-    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
-    else return 0;
-    if (i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) return 0;
-    if (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return 0;
-    return n;
+    uint32_t cp = 0;
+    std::size_t n = decode_at(s, i, cp);
+    return (n && cp >= 0xD800 && cp <= 0xDFFF) ? 0 : n;
 }
 
 // Decode one code point of valid UTF-8 at s[i]; advances i.
@@ -50,6 +36,25 @@ bool is_unicode_space(uint32_t cp) {
     }
 }
 }  // namespace
+
+std::size_t decode_at(std::string_view s, std::size_t i, uint32_t& cp) {
+    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
+    const unsigned char c = b(i);
+    if (c < 0x80) { cp = c; return 1; }
+    std::size_t n;
+    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
+    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
+    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
+    else return 0;
+    if (i + n > s.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((b(i + k) & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b(i + k) & 0x3F);
+    }
+    if (n == 3 && cp < 0x800) return 0;
+    if (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return 0;
+    return n;
+}
 
 std::string drop_invalid_utf8(std::string_view bytes) {
     std::string out;

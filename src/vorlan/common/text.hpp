@@ -1,11 +1,16 @@
 // UTF-8 text helpers shared by the modules (no Python here).
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace vorlan::text {
+
+// Decode one code point at s[i], surrogates accepted (the host's strings may hold
+// them); returns its byte length, or 0 when no valid sequence starts there.
+std::size_t decode_at(std::string_view s, std::size_t i, uint32_t& cp);
 
 // Drop every byte sequence that is not valid UTF-8 (overlongs, surrogates and
 // code points above U+10FFFF included).

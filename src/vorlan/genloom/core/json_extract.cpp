@@ -1,5 +1,7 @@
 #include "genloom/core/json_extract.hpp"
 
+#include "common/text.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -11,27 +13,7 @@ namespace genloom::core {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
-
-// Decodes one code point at s[i] (surrogates accepted); returns the byte length,
-// or 0 when no valid sequence starts there.
-std::size_t decode_at(std::string_view s, std::size_t i, uint32_t& cp) {
-    const auto b = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char c = b(i);
-    if (c < 0x80) { cp = c; return 1; }
-    std::size_t n;
-    if (c >= 0xC2 && c <= 0xDF) { n = 2; cp = c & 0x1F; }
-    else if (c >= 0xE0 && c <= 0xEF) { n = 3; cp = c & 0x0F; }
-    else if (c >= 0xF0 && c <= 0xF4) { n = 4; cp = c & 0x07; }
-    else return 0;
-    if (i + n > s.size()) return 0;
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((b(i + k) & 0xC0) != 0x80) return 0;
-        cp = (cp << 6) | (b(i + k) & 0x3F);
-    }
-    if (n == 3 && cp < 0x800) return 0;
-    if (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)) return 0;
-    return n;
-}
+using vorlan::text::decode_at;
 
 // Index just past the run of Unicode white space starting at i.
 std::size_t skip_space(std::string_view s, std::size_t i) {
