@@ -1,7 +1,7 @@
 #include "vorlan_core/core/lexer.hpp"
 
 #include <array>
-#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 
@@ -57,8 +57,10 @@ const Token& Lexer::peek(std::size_t k) {
 
 Token Lexer::next() {
     peek(0);
-    Token t = buf_.front();
-    if (t.kind != Tok::End && t.kind != Tok::Error) buf_.pop_front();
+    // End and Error stay at the front: every later call sees them again.
+    if (buf_.front().kind == Tok::End || buf_.front().kind == Tok::Error) return buf_.front();
+    Token t = std::move(buf_.front());
+    buf_.pop_front();
     return t;
 }
 
@@ -201,14 +203,17 @@ Token Lexer::lex() {
             t.text = "malformed number '" + t.text + std::string(1, at(p_)) + "...'";
             return t;
         }
-        errno = 0;
+        const char* first = src_.data() + s;
+        const char* last = src_.data() + p_;
         if (is_float) {
             t.kind = Tok::Float;
-            t.fval = std::strtod(t.text.c_str(), nullptr);
+            // from_chars leaves the value untouched when it overflows; strtod gives +-inf or 0.
+            auto r = std::from_chars(first, last, t.fval);
+            if (r.ec != std::errc() || r.ptr != last) t.fval = std::strtod(t.text.c_str(), nullptr);
         } else {
             t.kind = Tok::Int;
-            t.ival = std::strtoll(t.text.c_str(), nullptr, 10);
-            if (errno == ERANGE) {
+            auto r = std::from_chars(first, last, t.ival);
+            if (r.ec == std::errc::result_out_of_range) {
                 t.kind = Tok::Error;
                 t.text = "integer literal " + t.text + " does not fit in 64 bits (write it as a float, e.g. " +
                          t.text + ".0)";

@@ -190,7 +190,17 @@ private:
     std::unordered_map<std::string, Symbol> syms_;
     std::unordered_map<std::string, TupleType> tuples_;
     std::unordered_map<std::string, const DataAssign*> assigns_;
-    std::vector<std::pair<std::string, Value>> env_;
+    // A name bound by an iterator. `from`/`at` record the set and position it was taken from,
+    // so indexing an array over that same set needs no lookup.
+    struct Binding {
+        std::string first;
+        Value second;
+        const SetV* from = nullptr;
+        std::size_t at = 0;
+        Binding(std::string n, Value v, const SetV* f = nullptr, std::size_t a = 0)
+            : first(std::move(n)), second(std::move(v)), from(f), at(a) {}
+    };
+    std::vector<Binding> env_;
     std::uint64_t steps_ = 0;
     std::size_t terms_ = 0;
     std::set<std::pair<int, int>> seen_;  // positions already reported
@@ -220,7 +230,7 @@ private:
         };
         for (auto& [n, s] : syms_) consider(n);
         if (with_locals)
-            for (auto& [n, v] : env_) consider(n);
+            for (auto& b : env_) consider(b.first);
         return best.empty() ? "" : "; did you mean '" + best + "'?";
     }
 
@@ -480,10 +490,14 @@ private:
         v.ttype = t;
         return v;
     }
-    const Value* lookup_local(const std::string& n) const {
+    const Binding* lookup_binding(const std::string& n) const {
         for (auto it = env_.rbegin(); it != env_.rend(); ++it)
-            if (it->first == n) return &it->second;
+            if (it->first == n) return &*it;
         return nullptr;
+    }
+    const Value* lookup_local(const std::string& n) const {
+        const Binding* b = lookup_binding(n);
+        return b ? &b->second : nullptr;
     }
     void step(Pos p) {
         if (++steps_ > kMaxSteps)
@@ -704,7 +718,7 @@ private:
                     }
                 }
                 if (match && pass_filter()) each(its, k + 1, fn);
-                env_.resize(mark);
+                env_.erase(env_.begin() + static_cast<std::ptrdiff_t>(mark), env_.end());
             }
             return;
         }
@@ -716,7 +730,7 @@ private:
             }
             for (std::size_t i = 0; i < s->size(); ++i) {
                 step(it.pos);
-                env_.emplace_back(it.names[n], s->at(i));
+                env_.emplace_back(it.names[n], s->at(i), s->is_range ? nullptr : s.get(), i);
                 bind(n + 1);
                 env_.pop_back();
             }
@@ -724,7 +738,10 @@ private:
         bind(0);
     }
 
-    Value index_value(const Value& base, const Value* idx, std::size_t nidx, const Expr& e) {
+    // known[d] >= 0 is the position of index d, already found; idx[d] is then not read.
+    Value index_value(const Value& base, const Value* idx, const std::int64_t* known, std::size_t nidx,
+                      const Expr& e, std::int64_t* var = nullptr) {
+        if (var) *var = -1;
         if (base.k != Value::K::Array)
             fail(e.pos, quote(*e.kids[0]) + " is " + kind_word(base.k) + ", not an array; it cannot be indexed");
         const ArrV& a = *base.arr;
@@ -734,7 +751,7 @@ private:
                             std::to_string(nidx) + " indices");
         std::size_t flat = 0;
         for (std::size_t d = 0; d < nidx; ++d) {
-            std::int64_t p = a.dims[d]->find(idx[d]);
+            std::int64_t p = known[d] >= 0 ? known[d] : a.dims[d]->find(idx[d]);
             if (p < 0)
                 fail(e.kids[d + 1]->pos, "index out of range: " + value_text(idx[d]) + " is not in '" +
                                              a.dims[d]->name + "' (dimension " + std::to_string(d + 1) + " of '" +
@@ -742,8 +759,14 @@ private:
             flat = flat * a.dims[d]->size() + static_cast<std::size_t>(p);
         }
         if (nidx == a.dims.size()) {
-            if (a.var_base >= 0) return var_value(a.var_base + static_cast<std::int64_t>(flat));
-            return a.cells[flat];
+            if (a.var_base >= 0) {
+                if (var) {
+                    *var = a.var_base + static_cast<std::int64_t>(flat);
+                    return {};
+                }
+                return var_value(a.var_base + static_cast<std::int64_t>(flat));
+            }
+            return a.cell(flat);
         }
         // Partial indexing: the sub-array of the remaining dimensions.
         auto sub = std::make_shared<ArrV>();
@@ -753,13 +776,47 @@ private:
         if (a.var_base >= 0) {
             sub->var_base = a.var_base + static_cast<std::int64_t>(flat * n);
         } else {
-            sub->cells.assign(a.cells.begin() + static_cast<std::ptrdiff_t>(flat * n),
-                              a.cells.begin() + static_cast<std::ptrdiff_t>((flat + 1) * n));
+            sub->copy_cells(a, flat * n, n);
         }
         Value v;
         v.k = Value::K::Array;
         v.arr = sub;
         return v;
+    }
+
+    // An indexed name. With var set, a reference to one decision variable returns an empty
+    // Value and stores the variable in *var (-1 otherwise), so sums need no Lin per term.
+    Value eval_index(const Expr& e, std::int64_t* var) {
+        Value tmp;
+        const Value* base = &tmp;
+        if (e.kids[0]->kind == Expr::K::Name) base = name_ref(*e.kids[0]);
+        else tmp = eval(*e.kids[0]);
+        std::size_t n = e.kids.size() - 1;
+        Value small[4];
+        std::int64_t small_known[4];
+        std::vector<Value> big;
+        std::vector<std::int64_t> big_known;
+        if (n > 4) big.resize(n), big_known.resize(n);
+        Value* idx = n > 4 ? big.data() : small;
+        std::int64_t* known = n > 4 ? big_known.data() : small_known;
+        const ArrV* arr = base->k == Value::K::Array ? base->arr.get() : nullptr;
+        for (std::size_t i = 0; i < n; ++i) {
+            known[i] = -1;
+            // An iterator over the dimension's own set indexes it by position.
+            const Expr& ix = *e.kids[i + 1];
+            if (arr && i < arr->dims.size() && ix.kind == Expr::K::Name) {
+                const Binding* b = lookup_binding(ix.text);
+                if (b && b->from && b->from == arr->dims[i].get()) {
+                    known[i] = static_cast<std::int64_t>(b->at);
+                    continue;
+                }
+            }
+            idx[i] = eval(ix);
+            if (idx[i].k == Value::K::Lin)
+                fail(e.kids[i + 1]->pos, "a decision variable cannot be used as an index: " +
+                                             quote(*e.kids[i + 1]) + " in " + quote(e));
+        }
+        return index_value(*base, idx, known, n, e, var);
     }
 
     Value call(const Expr& e) {
@@ -842,13 +899,62 @@ private:
         fail(e.pos, "unknown function '" + f + "'");
     }
 
+    // Evaluates e; when it is one decision variable times data (x[i], c * x[i], x[i] * c) it
+    // returns an empty Value with the variable in var and the factor in coef instead.
+    Value eval_term(const Expr& e, std::int64_t& var, double& coef) {
+        var = -1;
+        coef = 1.0;
+        if (e.kind == Expr::K::Index) return eval_index(e, &var);
+        if (e.kind != Expr::K::Nary || e.ops.size() != 1 || e.ops[0] != "*") return eval(e);
+        const Expr& l = *e.kids[0];
+        const Expr& r = *e.kids[1];
+        if (r.kind == Expr::K::Index) {
+            Value a = eval(l);
+            if (!a.is_num()) return arith(e.ops[0], std::move(a), eval(r), e, l, r);
+            Value b = eval_index(r, &var);
+            if (var >= 0) {
+                coef = a.num();
+                return {};
+            }
+            return arith(e.ops[0], std::move(a), std::move(b), e, l, r);
+        }
+        if (l.kind == Expr::K::Index) {
+            Value a = eval_index(l, &var);
+            if (var < 0) return arith(e.ops[0], std::move(a), eval(r), e, l, r);
+            Value b = eval(r);
+            if (b.is_num()) {
+                coef = b.num();
+                return {};
+            }
+            a = var_value(var);
+            var = -1;
+            return arith(e.ops[0], std::move(a), std::move(b), e, l, r);
+        }
+        return eval(e);
+    }
+    // acc += coef * variable.
+    void append_term(Value& acc, std::int64_t var, double coef) {
+        if (acc.k != Value::K::Lin) {
+            auto l = std::make_shared<Lin>();
+            l->c = acc.num();
+            acc = lin_value(std::move(l));
+        } else if (acc.lin.use_count() > 1) {
+            acc = lin_value(std::make_shared<Lin>(*acc.lin));
+        }
+        acc.lin->terms.emplace_back(static_cast<std::int32_t>(var), coef);
+        if (acc.lin->terms.size() > kMaxTerms) fail({}, "an expression holds more than the limit of terms");
+    }
+
     Value aggregate(const Expr& e) {
         const std::string& op = e.text;
         const Expr& body = *e.kids[0];
         if (op == "sum") {
             Value acc = Value::Int(0);
             each(e.iters, 0, [&] {
-                Value v = eval(body);
+                std::int64_t var;
+                double coef;
+                Value v = eval_term(body, var, coef);
+                if (var >= 0) return append_term(acc, var, coef);
                 if (!v.is_num() && v.k != Value::K::Lin)
                     fail(body.pos, "'sum' adds numbers or linear expressions, found " + std::string(kind_word(v.k)) +
                                        " " + quote(body));
@@ -976,24 +1082,7 @@ private:
                 s->name = quote(e).substr(1, quote(e).size() - 2);
                 return set_value(s);
             }
-            case Expr::K::Index: {
-                Value tmp;
-                const Value* base = &tmp;
-                if (e.kids[0]->kind == Expr::K::Name) base = name_ref(*e.kids[0]);
-                else tmp = eval(*e.kids[0]);
-                std::size_t n = e.kids.size() - 1;
-                Value small[4];
-                std::vector<Value> big;
-                if (n > 4) big.resize(n);
-                Value* idx = n > 4 ? big.data() : small;
-                for (std::size_t i = 0; i < n; ++i) {
-                    idx[i] = eval(*e.kids[i + 1]);
-                    if (idx[i].k == Value::K::Lin)
-                        fail(e.kids[i + 1]->pos, "a decision variable cannot be used as an index: " +
-                                                     quote(*e.kids[i + 1]) + " in " + quote(e));
-                }
-                return index_value(*base, idx, n, e);
-            }
+            case Expr::K::Index: return eval_index(e, nullptr);
             case Expr::K::Field: {
                 Value t = eval(*e.kids[0]);
                 if (t.k != Value::K::Tuple)
@@ -1197,8 +1286,9 @@ private:
                     for (std::size_t i = 0; i < tt->fields.size(); ++i)
                         if (tt->fields[i].key) keys.push_back(i);
                 std::unordered_map<std::string, std::size_t> seen_keys;
+                const std::string elem_what = "an element of " + what;
                 for (auto& x : d.items) {
-                    Value v = convert(*x, et, "an element of " + what);
+                    Value v = convert(*x, et, elem_what);
                     if (!keys.empty()) {
                         std::string k;
                         for (auto i : keys) k += value_key((*v.tup)[i]) + "|";
@@ -1206,30 +1296,65 @@ private:
                             dfail(*x, "two elements of " + what + " share the key fields of " + value_text(v) +
                                           "; key fields must identify an element");
                     }
-                    std::string txt = value_text(v);
-                    if (!s->add(std::move(v))) dfail(*x, "duplicate element " + txt + " in the set " + what);
+                    auto [at, fresh] = s->pos.emplace(value_key(v), s->elems.size());
+                    if (!fresh) dfail(*x, "duplicate element " + value_text(v) + " in the set " + what);
+                    s->elems.push_back(std::move(v));
                 }
                 return set_value(s);
             }
         }
         return bad();
     }
+    // `name[k1][k2]...` for the cell path pos[0..k) of an array, built only for messages.
+    static std::string cell_name(const std::string& name, const std::vector<std::shared_ptr<SetV>>& dims,
+                                 const std::vector<std::size_t>& pos, std::size_t k) {
+        std::string out = name;
+        for (std::size_t j = 0; j < k; ++j) {
+            out += '[';
+            out += value_text(dims[j]->at(pos[j]));
+            out += ']';
+        }
+        return out;
+    }
+    // A scalar cell whose data value already has the declared kind, without the general path.
+    static bool convert_plain(const DataValue& d, const TypeRef& t, Value& out) {
+        using DK = DataValue::K;
+        switch (t.kind) {
+            case TypeRef::K::Float:
+                if (d.kind == DK::Int) { out = Value::Float(static_cast<double>(d.ival)); return true; }
+                if (d.kind == DK::Float) { out = Value::Float(d.fval); return true; }
+                return false;
+            case TypeRef::K::Int:
+                if (d.kind == DK::Int) { out = Value::Int(d.ival); return true; }
+                return false;
+            case TypeRef::K::String:
+                if (d.kind == DK::Str || d.kind == DK::Ident) { out = Value::Str(d.text); return true; }
+                return false;
+            default: return false;
+        }
+    }
+    // pos holds, per dimension above k, the position of the key being filled.
     void convert_array(const DataValue& d, const std::vector<std::shared_ptr<SetV>>& dims, std::size_t k,
-                       const TypeRef& et, const std::string& what, std::vector<Value>& cells, std::size_t base) {
+                       const TypeRef& et, const std::string& name, std::vector<std::size_t>& pos,
+                       ArrV& out, std::size_t base) {
         if (k == dims.size()) {
-            cells[base] = convert(d, et, "'" + what + "'");
+            Value v;
+            if (!convert_plain(d, et, v)) v = convert(d, et, "'" + cell_name(name, dims, pos, k) + "'");
+            out.put(base, std::move(v));
             return;
         }
         const SetV& s = *dims[k];
         std::size_t stride = 1;
         for (std::size_t j = k + 1; j < dims.size(); ++j) stride *= dims[j]->size();
-        auto sub_name = [&](const Value& key) { return what + "[" + value_text(key) + "]"; };
+        auto what = [&] { return cell_name(name, dims, pos, k); };
         if (d.kind == DataValue::K::Array) {
             if (d.items.size() != s.size())
-                dfail(d, "expected " + std::to_string(s.size()) + " values for '" + what + "' (one per element of '" +
+                dfail(d, "expected " + std::to_string(s.size()) + " values for '" + what() + "' (one per element of '" +
                              s.name + "'), found " + std::to_string(d.items.size()));
-            for (std::size_t i = 0; i < d.items.size(); ++i)
-                convert_array(*d.items[i], dims, k + 1, et, sub_name(s.at(i)), cells, base + i * stride);
+            for (std::size_t i = 0; i < d.items.size(); ++i) {
+                pos[k] = i;
+                convert_array(*d.items[i], dims, k + 1, et, name, pos, out, base + i * stride);
+            }
             return;
         }
         if (d.kind == DataValue::K::Keyed) {
@@ -1243,9 +1368,10 @@ private:
                     continue;
                 }
                 if (have[static_cast<std::size_t>(p)])
-                    dfail(*d.items[i], "key " + value_text(key) + " appears twice in '" + what + "'");
+                    dfail(*d.items[i], "key " + value_text(key) + " appears twice in '" + what() + "'");
                 have[static_cast<std::size_t>(p)] = true;
-                convert_array(*d.items[i + 1], dims, k + 1, et, sub_name(key), cells,
+                pos[k] = static_cast<std::size_t>(p);
+                convert_array(*d.items[i + 1], dims, k + 1, et, name, pos, out,
                               base + static_cast<std::size_t>(p) * stride);
             }
             std::vector<std::string> missing;
@@ -1258,7 +1384,7 @@ private:
                 return r;
             };
             if (!missing.empty() || !extra.empty()) {
-                std::string m = "keys of '" + what + "' do not match '" + s.name + "' (" + std::to_string(s.size()) +
+                std::string m = "keys of '" + what() + "' do not match '" + s.name + "' (" + std::to_string(s.size()) +
                                 " elements, " + std::to_string(d.items.size() / 2) + " keys given)";
                 if (!missing.empty()) m += ": missing " + list(missing);
                 if (!extra.empty()) m += (missing.empty() ? ": " : "; ") + std::string("not in '") + s.name + "': " + list(extra);
@@ -1266,7 +1392,7 @@ private:
             }
             return;
         }
-        dfail(d, "expected an array [...] or #[...]# with " + std::to_string(s.size()) + " values for '" + what +
+        dfail(d, "expected an array [...] or #[...]# with " + std::to_string(s.size()) + " values for '" + what() +
                      "' (indexed by '" + s.name + "'), found " + dv_word(d));
     }
 
@@ -1296,7 +1422,7 @@ private:
                 step(dims[k].pos);
                 idx[k] = sets[k]->at(i);
                 bool bound = !dims[k].binder.empty();
-                if (bound) env_.emplace_back(dims[k].binder, idx[k]);
+                if (bound) env_.emplace_back(dims[k].binder, idx[k], sets[k]->is_range ? nullptr : sets[k].get(), i);
                 rec(k + 1, flat * sets[k]->size() + i);
                 if (bound) env_.pop_back();
             }
@@ -1329,16 +1455,20 @@ private:
             arr->dims = sets;
             std::size_t n = arr->size();
             if (n > kMaxVariables * 4) fail(it.pos, "array '" + it.name + "' has too many cells (" + std::to_string(n) + ")");
-            arr->cells.resize(n);
+            arr->allocate(it.type.kind == TypeRef::K::Float ? ArrV::Store::Floats
+                          : it.type.kind == TypeRef::K::Int ? ArrV::Store::Ints
+                                                             : ArrV::Store::Values,
+                          n);
             if (a) {
-                convert_array(*a->value, sets, 0, it.type, it.name, arr->cells, 0);
+                std::vector<std::size_t> pos(sets.size(), 0);
+                convert_array(*a->value, sets, 0, it.type, it.name, pos, *arr, 0);
             } else if (it.value) {
                 each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<Value>&) {
-                    arr->cells[flat] = coerce(eval(*it.value), it.type, it.name, it.value->pos);
+                    arr->put(flat, coerce(eval(*it.value), it.type, it.name, it.value->pos));
                 });
             } else {
                 Value z = zero_of(it.type);
-                for (auto& c : arr->cells) c = z;
+                for (std::size_t k = 0; k < n; ++k) arr->put(k, z);
             }
             sym.value = array_value(arr);
         }
@@ -1372,6 +1502,7 @@ private:
         if (inst_->variables.size() + n > kMaxVariables)
             fail(it.name_pos, "the model has more than " + std::to_string(kMaxVariables) + " variables ('" + it.name +
                                   "' adds " + std::to_string(n) + ")");
+        inst_->variables.reserve(inst_->variables.size() + n);
         bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
         double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
         double hi0 = it.vtype == "boolean" ? 1.0 : kInf;
@@ -1433,10 +1564,18 @@ private:
     }
 
     std::vector<Term> merge(const Lin& l) {
-        std::vector<std::pair<std::int32_t, double>> t = l.terms;
-        std::sort(t.begin(), t.end(), [](auto& a, auto& b) { return a.first < b.first; });
+        auto by_var = [](const auto& a, const auto& b) { return a.first < b.first; };
         std::vector<Term> out;
-        for (auto& [v, c] : t) {
+        out.reserve(l.terms.size());
+        std::vector<std::pair<std::int32_t, double>> sorted;
+        const auto* t = &l.terms;
+        // Sums over a variable array usually come in variable order already.
+        if (!std::is_sorted(l.terms.begin(), l.terms.end(), by_var)) {
+            sorted = l.terms;
+            std::sort(sorted.begin(), sorted.end(), by_var);
+            t = &sorted;
+        }
+        for (auto& [v, c] : *t) {
             if (!out.empty() && out.back().var == v) out.back().coef += c;
             else out.push_back({v, c});
         }
@@ -1506,7 +1645,7 @@ private:
                                     value_text(vs[0]) + " " + op + " " + value_text(vs[1]));
                 return;
             }
-            Value d = vs[0];
+            Value d = std::move(vs[0]);
             add_into(d, vs[1], -1.0);
             row.terms = merge(*d.lin);
             double rhs = -d.lin->c;
@@ -1664,7 +1803,7 @@ private:
         }
     }
     HostValue host_array(const ArrV& a, std::size_t k, std::size_t flat) {
-        if (k == a.dims.size()) return a.var_base >= 0 ? HostValue{} : host(a.cells[flat]);
+        if (k == a.dims.size()) return a.var_base >= 0 ? HostValue{} : host(a.cell(flat));
         HostValue m = HostValue::map();
         for (std::size_t i = 0; i < a.dims[k]->size(); ++i)
             m.entries.emplace_back(host(a.dims[k]->at(i)), host_array(a, k + 1, flat * a.dims[k]->size() + i));

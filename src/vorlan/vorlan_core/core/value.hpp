@@ -86,14 +86,46 @@ struct SetV {
 };
 
 struct ArrV {
+    // Float and int arrays keep plain numbers; every other element type keeps Values.
+    enum class Store : std::uint8_t { Values, Floats, Ints };
     std::string name;
     std::vector<std::shared_ptr<SetV>> dims;
-    std::vector<Value> cells;    // row-major; empty for a variable array
-    std::int64_t var_base = -1;  // variable arrays: index of the first variable
+    Store store = Store::Values;
+    std::vector<Value> cells;           // row-major; empty for a variable array
+    std::vector<double> fcells;         // Store::Floats
+    std::vector<std::int64_t> icells;   // Store::Ints
+    std::int64_t var_base = -1;         // variable arrays: index of the first variable
     std::size_t size() const {
         std::size_t n = 1;
         for (auto& d : dims) n *= d->size();
         return n;
+    }
+    void allocate(Store s, std::size_t n) {
+        store = s;
+        if (s == Store::Floats) fcells.assign(n, 0.0);
+        else if (s == Store::Ints) icells.assign(n, 0);
+        else cells.resize(n);
+    }
+    // v already has the element type: a Float for Floats, an Int for Ints.
+    void put(std::size_t k, Value v) {
+        if (store == Store::Floats) fcells[k] = v.f;
+        else if (store == Store::Ints) icells[k] = v.i;
+        else cells[k] = std::move(v);
+    }
+    Value cell(std::size_t k) const {
+        if (store == Store::Floats) return Value::Float(fcells[k]);
+        if (store == Store::Ints) return Value::Int(icells[k]);
+        return cells[k];
+    }
+    // Cells [from, from + n) as the cells of a sub-array.
+    void copy_cells(const ArrV& a, std::size_t from, std::size_t n) {
+        store = a.store;
+        auto slice = [&](const auto& src, auto& dst) {
+            dst.assign(src.begin() + static_cast<std::ptrdiff_t>(from), src.begin() + static_cast<std::ptrdiff_t>(from + n));
+        };
+        if (store == Store::Floats) slice(a.fcells, fcells);
+        else if (store == Store::Ints) slice(a.icells, icells);
+        else slice(a.cells, cells);
     }
 };
 
