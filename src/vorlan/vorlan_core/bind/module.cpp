@@ -38,6 +38,10 @@ py::object to_py(const vc::HostValue& v) {
             for (auto& [k, x] : v.entries) d[to_py(k)] = to_py(x);
             return d;
         }
+        case K::Range: {
+            // A Python range: iterable and sized without listing every integer.
+            return py::module_::import("builtins").attr("range")(v.i, py::int_(v.hi) + py::int_(1));
+        }
     }
     return py::none();
 }

@@ -46,7 +46,7 @@ bool CompileResult::has_syntax_error() const {
     return false;
 }
 
-CompileResult compile(std::string_view model_text, std::string_view data_text) {
+CompileResult compile(std::string_view model_text, std::string_view data_text, const Limits& limits) {
     CompileResult r;
     auto parsed = std::make_shared<Parsed>();
     parsed->model_src.assign(model_text);
@@ -63,12 +63,12 @@ CompileResult compile(std::string_view model_text, std::string_view data_text) {
     bool data_ok = parse_data(data_text, data, err);
     if (!data_ok) add("data", err);
     if (!model_ok || !data_ok) return r;
-    analyse(std::move(parsed), r);
+    analyse(std::move(parsed), r, limits);
     return r;
 }
 
 CompileResult Compiler::compile(std::string_view model_text, std::string_view data_text) {
-    CompileResult r = vorlan::compiler::compile(model_text, data_text);
+    CompileResult r = vorlan::compiler::compile(model_text, data_text, limits);
     if (r.ok()) {
         last_ = r;
         ast_.reset();

@@ -27,10 +27,12 @@ struct HostEntry;
 
 // A plain value tree handed to hosts: the model's declarations and its data.
 struct HostValue {
-    enum class K { None, Bool, Int, Float, Str, List, Tuple, Map };
+    // Range: the integers i..hi, kept unexpanded when there are too many to list.
+    enum class K { None, Bool, Int, Float, Str, List, Tuple, Map, Range };
     K kind = K::None;
     bool b = false;
     std::int64_t i = 0;
+    std::int64_t hi = 0;  // Range
     double f = 0.0;
     std::string s;
     std::vector<HostValue> items;                         // List, Tuple
@@ -64,8 +66,21 @@ inline HostValue& HostValue::set(std::string key, HostValue v) {
     return *this;
 }
 
+// Ranges longer than this are exported as HostValue::K::Range instead of a list of integers.
+constexpr std::size_t kMaxListedRange = 1'000'000;
+
 // At most this many diagnostics are reported by one compile.
 constexpr std::size_t kMaxDiagnostics = 20;
+
+// Limits on what one compile may produce; going past one is a diagnostic, not a crash.
+struct Limits {
+    std::size_t max_variables = 10'000'000;
+    std::size_t max_rows = 10'000'000;
+    std::size_t max_terms = 50'000'000;     // nonzeros of the whole instance, and of one expression
+    std::size_t max_cells = 40'000'000;     // cells of one data array
+    std::size_t max_set_elements = 10'000'000;  // elements of one set that is built element by element
+    std::uint64_t max_steps = 400'000'000;  // iterator steps while expanding
+};
 
 struct CompileResult {
     std::vector<Diagnostic> diagnostics;
@@ -79,11 +94,12 @@ struct CompileResult {
     bool has_syntax_error() const;
 };
 
-CompileResult compile(std::string_view model_text, std::string_view data_text);
+CompileResult compile(std::string_view model_text, std::string_view data_text, const Limits& limits = {});
 
 // A compiler that keeps what its last successful compile produced.
 class Compiler {
 public:
+    Limits limits;  // applied by every compile
     CompileResult compile(std::string_view model_text, std::string_view data_text);
     // The flat instance of the last successful compile (empty before one).
     const Instance& instance() const;

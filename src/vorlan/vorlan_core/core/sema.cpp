@@ -93,6 +93,9 @@ std::string value_text(const Value& v) {
 
 namespace {
 
+// A count for messages; SIZE_MAX stands for a product or span that did not fit.
+std::string count_text(std::size_t n) { return std::to_string(n) + (n == SIZE_MAX ? " or more" : ""); }
+
 struct EvalError {
     Pos pos;
     std::string msg;
@@ -155,8 +158,8 @@ void flatten_index(const Value& v, std::vector<IndexValue>& out) {
 
 class Sema {
 public:
-    Sema(std::shared_ptr<const Parsed> p, CompileResult& out)
-        : parsed_(std::move(p)), m_(parsed_->model), d_(parsed_->data), src_(parsed_->model_src), out_(&out),
+    Sema(std::shared_ptr<Parsed> p, CompileResult& out, const Limits& limits)
+        : lim_(limits), parsed_(std::move(p)), m_(parsed_->model), d_(parsed_->data), src_(parsed_->model_src), out_(&out),
           inst_(std::make_shared<Instance>()) {}
 
     // Returns true when the pair is valid; the Sema then stays alive for export_host.
@@ -181,15 +184,16 @@ public:
     }
 
 private:
-    std::shared_ptr<const Parsed> parsed_;
+    Limits lim_;
+    std::shared_ptr<Parsed> parsed_;
     const Model& m_;
-    const DataFile& d_;
+    DataFile& d_;
     std::string_view src_;
     CompileResult* out_;
     std::shared_ptr<Instance> inst_;
     std::unordered_map<std::string, Symbol> syms_;
     std::unordered_map<std::string, TupleType> tuples_;
-    std::unordered_map<std::string, const DataAssign*> assigns_;
+    std::unordered_map<std::string, DataAssign*> assigns_;
     // A name bound by an iterator. `from`/`at` record the set and position it was taken from,
     // so indexing an array over that same set needs no lookup.
     struct Binding {
@@ -500,9 +504,16 @@ private:
         return b ? &b->second : nullptr;
     }
     void step(Pos p) {
-        if (++steps_ > kMaxSteps)
-            fail(p, "the model expands to more than " + std::to_string(kMaxSteps) +
-                        " iterations; the instance is too large");
+        if (++steps_ > lim_.max_steps) step_limit(p);
+    }
+    [[noreturn]] void set_too_large(Pos p, std::size_t n) {
+        fail(p, "a set of " + count_text(n) + " elements is too large to build (the limit is " +
+                    std::to_string(lim_.max_set_elements) + ")");
+    }
+    [[noreturn]] void step_limit(Pos p) {
+        steps_ = lim_.max_steps + 1;  // later statements stop at once
+        fail(p, "the model expands to more than " + std::to_string(lim_.max_steps) +
+                    " iterations; the instance is too large");
     }
 
     double as_num(const Value& v, const Expr& e, const char* what) {
@@ -554,7 +565,7 @@ private:
         if (v.k == Value::K::Lin) {
             for (auto& [var, c] : v.lin->terms) a.terms.emplace_back(var, sign * c);
             a.c += sign * v.lin->c;
-            if (a.terms.size() > kMaxTerms) fail({}, "an expression holds more than the limit of terms");
+            if (a.terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
         } else {
             a.c += sign * v.num();
         }
@@ -597,6 +608,11 @@ private:
         const Op oc = op_code(op);
         if (oc == Op::Union || oc == Op::Diff || oc == Op::Inter || oc == Op::Symdiff) {
             auto sa = as_set(a, lhs), sb = as_set(b, rhs);
+            // The result is built element by element, so `1..maxint union S` is refused up front.
+            for (const auto* x : {sa.get(), sb.get()})
+                if (x->size() > lim_.max_set_elements) set_too_large(whole.pos, x->size());
+            steps_ += sa->size() + sb->size();
+            if (steps_ > lim_.max_steps) step_limit(whole.pos);
             auto r = std::make_shared<SetV>();
             if (oc == Op::Union) {
                 for (std::size_t i = 0; i < sa->size(); ++i) r->add(sa->at(i));
@@ -792,6 +808,38 @@ private:
         if (e.kids[0]->kind == Expr::K::Name) base = name_ref(*e.kids[0]);
         else tmp = eval(*e.kids[0]);
         std::size_t n = e.kids.size() - 1;
+        // Fast path: every index is an iterator over the matching dimension's own set.
+        if (base->k == Value::K::Array && n == base->arr->dims.size()) {
+            const ArrV& a = *base->arr;
+            std::size_t flat = 0;
+            std::size_t d = 0;
+            for (; d < n; ++d) {
+                const Expr& ix = *e.kids[d + 1];
+                if (ix.kind != Expr::K::Name) break;
+                const Binding* b = lookup_binding(ix.text);
+                if (!b) break;
+                const SetV& dim = *a.dims[d];
+                std::size_t p = b->at;
+                if (b->from != &dim) {
+                    // Integer ranges find positions by arithmetic; anything else takes the general path.
+                    if (!dim.is_range || b->second.k != Value::K::Int) break;
+                    std::int64_t q = dim.find(b->second);
+                    if (q < 0) break;
+                    p = static_cast<std::size_t>(q);
+                }
+                flat = flat * dim.size() + p;
+            }
+            if (d == n) {
+                if (a.var_base < 0) {
+                    if (var) *var = -1;
+                    return a.cell(flat);
+                }
+                std::int64_t v = a.var_base + static_cast<std::int64_t>(flat);
+                if (!var) return var_value(v);
+                *var = v;
+                return {};
+            }
+        }
         Value small[4];
         std::int64_t small_known[4];
         std::vector<Value> big;
@@ -836,7 +884,11 @@ private:
         for (std::size_t i = 0; i < args.size(); ++i) no_var(i);
         if (f == "card") {
             need(1);
-            return Value::Int(static_cast<std::int64_t>(as_set(args[0], *e.kids[0])->size()));
+            std::size_t n = as_set(args[0], *e.kids[0])->size();
+            if (n > static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max()))
+                fail(e.pos, "'card' of " + quote(*e.kids[0]) + " is " + count_text(n) +
+                                ", which does not fit an int");
+            return Value::Int(static_cast<std::int64_t>(n));
         }
         if (f == "asSet") {
             need(1);
@@ -942,7 +994,7 @@ private:
             acc = lin_value(std::make_shared<Lin>(*acc.lin));
         }
         acc.lin->terms.emplace_back(static_cast<std::int32_t>(var), coef);
-        if (acc.lin->terms.size() > kMaxTerms) fail({}, "an expression holds more than the limit of terms");
+        if (acc.lin->terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
     }
 
     Value aggregate(const Expr& e) {
@@ -1138,6 +1190,7 @@ private:
                     if (v.k == Value::K::Lin)
                         fail(e.kids[0]->pos, "a decision variable cannot appear in a set expression: " + quote(*e.kids[0]));
                     s->add(std::move(v));
+                    if (s->size() > lim_.max_set_elements) set_too_large(e.pos, s->size());
                 });
                 return set_value(s);
             }
@@ -1204,8 +1257,12 @@ private:
                 if (v.set->is_range && et.kind == TypeRef::K::Int) return v;
                 auto s = std::make_shared<SetV>();
                 s->name = what;
-                for (std::size_t i = 0; i < v.set->size(); ++i)
-                    s->add(coerce(v.set->at(i), et, "an element of " + what, p));
+                const std::string elem_what = "an element of " + what;
+                if (v.set->size() > lim_.max_set_elements) set_too_large(p, v.set->size());
+                for (std::size_t i = 0; i < v.set->size(); ++i) {
+                    step(p);
+                    s->add(coerce(v.set->at(i), et, elem_what, p));
+                }
                 return set_value(s);
             }
         }
@@ -1439,7 +1496,7 @@ private:
     void eval_data(const Item& it, Symbol& sym) {
         if (sym.postsolve) return;
         auto sets = eval_dims(it.dims);
-        const DataAssign* a = it.external ? assigns_[it.name] : nullptr;
+        DataAssign* a = it.external ? assigns_[it.name] : nullptr;
         if (sets.empty()) {
             if (a) sym.value = convert(*a->value, it.type, "'" + it.name + "'");
             else if (it.value) sym.value = coerce(eval(*it.value), it.type, it.name, it.value->pos);
@@ -1454,7 +1511,7 @@ private:
             arr->name = it.name;
             arr->dims = sets;
             std::size_t n = arr->size();
-            if (n > kMaxVariables * 4) fail(it.pos, "array '" + it.name + "' has too many cells (" + std::to_string(n) + ")");
+            if (n > lim_.max_cells) fail(it.pos, "array '" + it.name + "' has too many cells (" + count_text(n) + ")");
             arr->allocate(it.type.kind == TypeRef::K::Float ? ArrV::Store::Floats
                           : it.type.kind == TypeRef::K::Int ? ArrV::Store::Ints
                                                              : ArrV::Store::Values,
@@ -1491,17 +1548,18 @@ private:
                 }
             }
         }
+        // The data file's value is converted; its tree is not read again.
+        if (a) a->value.reset();
         sym.ready = true;
     }
 
     void eval_dvar(const Item& it, Symbol& sym) {
         auto sets = eval_dims(it.dims);
         auto base = static_cast<std::int64_t>(inst_->variables.size());
-        std::size_t n = 1;
-        for (auto& s : sets) n *= s->size();
-        if (inst_->variables.size() + n > kMaxVariables)
-            fail(it.name_pos, "the model has more than " + std::to_string(kMaxVariables) + " variables ('" + it.name +
-                                  "' adds " + std::to_string(n) + ")");
+        std::size_t n = ArrV::cells_of(sets);
+        if (n > lim_.max_variables - std::min(lim_.max_variables, inst_->variables.size()))
+            fail(it.name_pos, "the model has more than " + std::to_string(lim_.max_variables) + " variables ('" + it.name +
+                                  "' adds " + count_text(n) + ")");
         inst_->variables.reserve(inst_->variables.size() + n);
         bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
         double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
@@ -1509,6 +1567,7 @@ private:
         each_cell(it.dims, sets, [&](std::size_t, const std::vector<Value>& idx) {
             Variable v;
             v.name = it.name;
+            v.index.reserve(idx.size());
             for (auto& x : idx) flatten_index(x, v.index);
             v.lower = lo0;
             v.upper = hi0;
@@ -1554,7 +1613,9 @@ private:
             auto arr = std::make_shared<ArrV>();
             arr->name = it.name;
             arr->dims = sets;
-            arr->cells.resize(arr->size());
+            std::size_t n = arr->size();
+            if (n > lim_.max_cells) fail(it.pos, "dexpr '" + it.name + "' has too many cells (" + count_text(n) + ")");
+            arr->cells.resize(n);
             each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<Value>&) {
                 arr->cells[flat] = check(eval(*it.value));
             });
@@ -1581,8 +1642,8 @@ private:
         }
         out.erase(std::remove_if(out.begin(), out.end(), [](const Term& x) { return x.coef == 0.0; }), out.end());
         terms_ += out.size();
-        if (terms_ > kMaxTerms)
-            fail({}, "the instance has more than " + std::to_string(kMaxTerms) + " nonzero terms; it is too large");
+        if (terms_ > lim_.max_terms)
+            fail({}, "the instance has more than " + std::to_string(lim_.max_terms) + " nonzero terms; it is too large");
         return out;
     }
 
@@ -1662,8 +1723,8 @@ private:
                                 num_text(row.upper) + "]");
             return;
         }
-        if (inst_->rows.size() >= kMaxRows)
-            fail(e.pos, "the model has more than " + std::to_string(kMaxRows) + " constraints; it is too large");
+        if (inst_->rows.size() >= lim_.max_rows)
+            fail(e.pos, "the model has more than " + std::to_string(lim_.max_rows) + " constraints; it is too large");
         inst_->rows.push_back(std::move(row));
     }
     void exec(const Stmt& s, const std::string& family, std::vector<IndexValue>& idx) {
@@ -1764,7 +1825,7 @@ private:
                                 exec(*s, "", idx);
                             } catch (EvalError& err) {
                                 diag(err);
-                                if (steps_ > kMaxSteps) return;
+                                if (steps_ > lim_.max_steps) return;
                             }
                         }
                         break;
@@ -1772,7 +1833,7 @@ private:
             } catch (EvalError& err) {
                 diag(err);
                 env_.clear();
-                if (steps_ > kMaxSteps) return;
+                if (steps_ > lim_.max_steps) return;
                 // Later uses of a failed declaration stay silent: the problem is already reported.
                 auto f = syms_.find(it.name);
                 if (f != syms_.end() && f->second.item == &it) f->second.failed = true;
@@ -1781,6 +1842,14 @@ private:
     }
 
     // ----- host values -----
+    // A range too long to list is exported as its bounds.
+    static bool long_range(const SetV& s, HostValue& out) {
+        if (!s.is_range || s.size() <= kMaxListedRange) return false;
+        out.kind = HostValue::K::Range;
+        out.i = s.lo;
+        out.hi = s.hi;
+        return true;
+    }
     HostValue host(const Value& v) {
         switch (v.k) {
             case Value::K::Int: return HostValue::integer(v.i);
@@ -1794,6 +1863,7 @@ private:
                 return t;
             }
             case Value::K::Set: {
+                if (HostValue r; long_range(*v.set, r)) return r;
                 HostValue l = HostValue::list();
                 for (std::size_t i = 0; i < v.set->size(); ++i) l.items.push_back(host(v.set->at(i)));
                 return l;
@@ -1863,7 +1933,9 @@ private:
                     d.set("type", HostValue::str(ty)).set("value_type", HostValue::str(it.type.text()));
                     d.set("external", HostValue::boolean(it.external));
                     if (s && s->ready) {
-                        if (it.dims.empty() && s->value.k == Value::K::Set) {
+                        if (HostValue r; it.dims.empty() && s->value.k == Value::K::Set && long_range(*s->value.set, r)) {
+                            d.set("elements", std::move(r));
+                        } else if (it.dims.empty() && s->value.k == Value::K::Set) {
                             HostValue el = HostValue::list();
                             for (std::size_t i = 0; i < s->value.set->size(); ++i)
                                 el.items.push_back(tuple_set ? literal(s->value.set->at(i)) : host(s->value.set->at(i)));
@@ -1904,8 +1976,8 @@ private:
 
 }  // namespace
 
-void analyse(std::shared_ptr<const Parsed> parsed, CompileResult& out) {
-    auto s = std::make_shared<Sema>(std::move(parsed), out);
+void analyse(std::shared_ptr<Parsed> parsed, CompileResult& out, const Limits& limits) {
+    auto s = std::make_shared<Sema>(std::move(parsed), out, limits);
     if (s->run()) out.export_host = [s](HostValue& ast, HostValue& data) { s->export_host(ast, data); };
 }
 

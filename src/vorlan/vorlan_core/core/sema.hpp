@@ -10,13 +10,8 @@
 
 namespace vorlan::compiler {
 
-// Limits on what one compile may produce.
-constexpr std::size_t kMaxVariables = 10'000'000;
-constexpr std::size_t kMaxRows = 10'000'000;
-constexpr std::size_t kMaxTerms = 50'000'000;
-constexpr std::uint64_t kMaxSteps = 400'000'000;  // iterator steps while expanding
-
 // A parsed model and data pair, kept alive while a result may still export host values.
+// Data values are released once they are bound to their declarations.
 struct Parsed {
     std::string model_src;
     Model model;
@@ -24,7 +19,7 @@ struct Parsed {
 };
 
 // Fills out.diagnostics, and on success out.instance and out.export_host.
-void analyse(std::shared_ptr<const Parsed> parsed, CompileResult& out);
+void analyse(std::shared_ptr<Parsed> parsed, CompileResult& out, const Limits& limits);
 
 // Levenshtein distance, for "did you mean" suggestions.
 std::size_t edit_distance(std::string_view a, std::string_view b);

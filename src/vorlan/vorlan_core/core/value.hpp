@@ -2,6 +2,7 @@
 // and linear expressions over decision variables.
 #pragma once
 #include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -60,8 +61,11 @@ struct SetV {
     std::string name;  // declared name or source text, for messages
 
     std::size_t size() const {
-        if (is_range) return hi < lo ? 0 : static_cast<std::size_t>(hi - lo + 1);
-        return elems.size();
+        if (!is_range) return elems.size();
+        if (hi < lo) return 0;
+        // Unsigned difference: hi - lo overflows int64 for the widest ranges.
+        std::uint64_t span = static_cast<std::uint64_t>(hi) - static_cast<std::uint64_t>(lo);
+        return span >= SIZE_MAX ? SIZE_MAX : static_cast<std::size_t>(span) + 1;
     }
     Value at(std::size_t k) const { return is_range ? Value::Int(lo + static_cast<std::int64_t>(k)) : elems[k]; }
     // Position of v, or -1.
@@ -95,9 +99,12 @@ struct ArrV {
     std::vector<double> fcells;         // Store::Floats
     std::vector<std::int64_t> icells;   // Store::Ints
     std::int64_t var_base = -1;         // variable arrays: index of the first variable
-    std::size_t size() const {
+    // Number of cells; SIZE_MAX when the product does not fit (the caller rejects it as too large).
+    std::size_t size() const { return cells_of(dims); }
+    static std::size_t cells_of(const std::vector<std::shared_ptr<SetV>>& dims) {
         std::size_t n = 1;
-        for (auto& d : dims) n *= d->size();
+        for (auto& d : dims)
+            if (__builtin_mul_overflow(n, d->size(), &n)) return SIZE_MAX;
         return n;
     }
     void allocate(Store s, std::size_t n) {

@@ -1,0 +1,4 @@
+range R = -maxint..maxint;
+int n = card(R);
+dvar float x;
+minimize x;

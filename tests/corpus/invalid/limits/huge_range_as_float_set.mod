@@ -1,0 +1,3 @@
+{float} S = 1..maxint;
+dvar float x;
+minimize x;
