@@ -9,5 +9,8 @@ cmake -S . -B build/ctest -G Ninja -DVORLAN_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Re
 cmake --build build/ctest -j "$(nproc)"
 ctest --test-dir build/ctest --output-on-failure -j "$(nproc)"
 
+echo "test: compiler fuzzing (60 s)" >&2
+bash tests/fuzz/run.sh 60
+
 echo "test: Python tests" >&2
 .venv/bin/python -m pytest -q -p no:cacheprovider tests/python

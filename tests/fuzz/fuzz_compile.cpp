@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "fuzz_limits.hpp"
 #include "vorlan_core/core/compiler.hpp"
 
 namespace {
@@ -42,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view dat = nul == std::string_view::npos ? std::string_view() : all.substr(nul + 1);
 
     vorlan::compiler::Compiler comp;
+    set_fuzz_limits(comp.limits);
     const auto r = comp.compile(model, dat);
     if (r.ok()) {
         // Walk the exported host values too: they are built lazily from the syntax tree.

@@ -30,6 +30,12 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 artifacts="$bdir/artifacts/"
 mkdir -p "$artifacts"
-# The regression inputs are replayed first: one of them crashing fails the run at once.
-"$bdir/tests/fuzz/fuzz_compile" -max_total_time="$secs" -timeout=5 -rss_limit_mb=2048 \
-  -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts" "$work" "$seeds"
+# Inputs that once failed (tests/corpus/fuzz-regressions) are read with the seeds, so they
+# run before any mutation; one of them failing fails the run at once.
+if ! "$bdir/tests/fuzz/fuzz_compile" -max_total_time="$secs" -timeout=5 -rss_limit_mb=2048 \
+  -max_len=65536 -print_final_stats=1 -artifact_prefix="$artifacts" \
+  "$work" "$seeds" tests/corpus/fuzz-regressions; then
+  echo "fuzz: failure; the input is in $artifacts. Fix it, then keep the input in" \
+    "tests/corpus/fuzz-regressions/ under a name that says what it caught." >&2
+  exit 1
+fi

@@ -79,6 +79,29 @@ bool is_valid_utf8(std::string_view bytes) {
     return true;
 }
 
+std::string escape_controls(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (char ch : s) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7F) {
+            out += ch;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
 std::string normalize_newlines(std::string_view s) {
     std::string out;
     out.reserve(s.size());

@@ -22,6 +22,10 @@ bool is_valid_utf8(std::string_view bytes);
 // CR LF and a lone CR each become "\n".
 std::string normalize_newlines(std::string_view s);
 
+// s with every ASCII control byte written as an escape (\n, \t, \r, \xHH), so text quoted
+// in a one-line message stays on one line.
+std::string escape_controls(std::string_view s);
+
 // Number of code points of valid UTF-8 text.
 std::size_t count_code_points(std::string_view s);
 

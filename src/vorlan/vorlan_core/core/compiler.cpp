@@ -23,7 +23,9 @@ std::string index_text(const std::vector<IndexValue>& index) {
             std::snprintf(buf, sizeof buf, "%.15g", *d);
             out += buf;
         } else {
-            out += "\"" + std::get<std::string>(v) + "\"";
+            out += '"';
+            out += text::escape_controls(std::get<std::string>(v));
+            out += '"';
         }
         out += "]";
     }

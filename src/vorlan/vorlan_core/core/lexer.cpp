@@ -1,5 +1,7 @@
 #include "vorlan_core/core/lexer.hpp"
 
+#include "common/text.hpp"
+
 #include <array>
 #include <charconv>
 #include <cstdio>
@@ -37,7 +39,7 @@ std::string describe(const Token& t) {
         case Tok::Float: return "number " + t.text;
         case Tok::String: {
             std::string s = t.text.size() > 30 ? t.text.substr(0, 30) + "..." : t.text;
-            return "string \"" + s + "\"";
+            return "string \"" + text::escape_controls(s) + "\"";
         }
         case Tok::Op: return "'" + t.text + "'";
         case Tok::Execute: return "execute block";
@@ -244,7 +246,7 @@ Token Lexer::lex() {
                 else {
                     t.kind = Tok::Error;
                     t.pos = pos_;
-                    t.text = std::string("unknown escape '\\") + (e ? std::string(1, e) : "") + "' in string";
+                    t.text = std::string("unknown escape '\\") + (e ? text::escape_controls(std::string(1, e)) : "") + "' in string";
                     return t;
                 }
                 advance(2);

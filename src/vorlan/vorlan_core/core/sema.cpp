@@ -1,5 +1,7 @@
 #include "vorlan_core/core/sema.hpp"
 
+#include "common/text.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -77,7 +79,7 @@ std::string value_text(const Value& v) {
     switch (v.k) {
         case Value::K::Int: return std::to_string(v.i);
         case Value::K::Float: return num_text(v.f);
-        case Value::K::Str: return "\"" + v.s + "\"";
+        case Value::K::Str: return "\"" + text::escape_controls(v.s) + "\"";
         case Value::K::Bool: return v.i ? "true" : "false";
         case Value::K::Tuple: {
             std::string t = "<";
@@ -582,7 +584,7 @@ private:
         if (e <= b || e > src_.size()) return "expression";
         std::string s(src_.substr(b, e - b));
         for (char& c : s)
-            if (c == '\n' || c == '\r' || c == '\t') c = ' ';
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
         if (s.size() > 60) s = s.substr(0, 57) + "...";
         return "'" + s + "'";
     }
