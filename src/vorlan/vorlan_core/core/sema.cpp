@@ -196,16 +196,24 @@ private:
     std::unordered_map<std::string, Symbol> syms_;
     std::unordered_map<std::string, TupleType> tuples_;
     std::unordered_map<std::string, DataAssign*> assigns_;
-    // A name bound by an iterator. `from`/`at` record the set and position it was taken from,
-    // so indexing an array over that same set needs no lookup.
+    // A name bound by an iterator. The name lives in the syntax tree; the value is either
+    // `ref`, an element of a set that outlives the binding, or `own`. `from`/`at` record the
+    // set and position it was taken from, so indexing an array over that set needs no lookup.
     struct Binding {
-        std::string first;
-        Value second;
+        const std::string* name;
+        const Value* ref;
+        Value own;
         const SetV* from = nullptr;
         std::size_t at = 0;
-        Binding(std::string n, Value v, const SetV* f = nullptr, std::size_t a = 0)
-            : first(std::move(n)), second(std::move(v)), from(f), at(a) {}
+        Binding(const std::string& n, const Value* r, Value o, const SetV* f, std::size_t a)
+            : name(&n), ref(r), own(std::move(o)), from(f), at(a) {}
+        const Value& value() const { return ref ? *ref : own; }
     };
+    // Binds n to element i of s: by reference for a listed set, by value for a range.
+    void bind_element(const std::string& n, const SetV& s, std::size_t i) {
+        if (s.is_range) env_.emplace_back(n, nullptr, s.at(i), nullptr, i);
+        else env_.emplace_back(n, &s.elems[i], Value(), &s, i);
+    }
     std::vector<Binding> env_;
     std::uint64_t steps_ = 0;
     std::size_t terms_ = 0;
@@ -236,7 +244,7 @@ private:
         };
         for (auto& [n, s] : syms_) consider(n);
         if (with_locals)
-            for (auto& b : env_) consider(b.first);
+            for (auto& b : env_) consider(*b.name);
         return best.empty() ? "" : "; did you mean '" + best + "'?";
     }
 
@@ -498,12 +506,12 @@ private:
     }
     const Binding* lookup_binding(const std::string& n) const {
         for (auto it = env_.rbegin(); it != env_.rend(); ++it)
-            if (it->first == n) return &*it;
+            if (*it->name == n) return &*it;
         return nullptr;
     }
     const Value* lookup_local(const std::string& n) const {
         const Binding* b = lookup_binding(n);
-        return b ? &b->second : nullptr;
+        return b ? &b->value() : nullptr;
     }
     void step(Pos p) {
         if (++steps_ > lim_.max_steps) step_limit(p);
@@ -729,7 +737,7 @@ private:
                 for (std::size_t j = 0; j < it.pattern.size() && match; ++j) {
                     const Expr& p = *it.pattern[j];
                     if (p.kind == Expr::K::Name && !lookup_local(p.text)) {
-                        env_.emplace_back(p.text, (*el.tup)[j]);
+                        env_.emplace_back(p.text, nullptr, (*el.tup)[j], nullptr, 0);
                     } else {
                         Value pv = eval(p);
                         match = value_key(pv) == value_key((*el.tup)[j]);
@@ -748,7 +756,7 @@ private:
             }
             for (std::size_t i = 0; i < s->size(); ++i) {
                 step(it.pos);
-                env_.emplace_back(it.names[n], s->at(i), s->is_range ? nullptr : s.get(), i);
+                bind_element(it.names[n], *s, i);
                 bind(n + 1);
                 env_.pop_back();
             }
@@ -824,8 +832,8 @@ private:
                 std::size_t p = b->at;
                 if (b->from != &dim) {
                     // Integer ranges find positions by arithmetic; anything else takes the general path.
-                    if (!dim.is_range || b->second.k != Value::K::Int) break;
-                    std::int64_t q = dim.find(b->second);
+                    if (!dim.is_range || b->value().k != Value::K::Int) break;
+                    std::int64_t q = dim.find(b->value());
                     if (q < 0) break;
                     p = static_cast<std::size_t>(q);
                 }
@@ -1481,7 +1489,7 @@ private:
                 step(dims[k].pos);
                 idx[k] = sets[k]->at(i);
                 bool bound = !dims[k].binder.empty();
-                if (bound) env_.emplace_back(dims[k].binder, idx[k], sets[k]->is_range ? nullptr : sets[k].get(), i);
+                if (bound) env_.emplace_back(dims[k].binder, &idx[k], Value(), sets[k]->is_range ? nullptr : sets[k].get(), i);
                 rec(k + 1, flat * sets[k]->size() + i);
                 if (bound) env_.pop_back();
             }
@@ -1746,7 +1754,7 @@ private:
                 std::size_t mark = env_.size();
                 each(s.iters, 0, [&] {
                     std::size_t n = idx.size();
-                    for (std::size_t i = mark; i < env_.size(); ++i) flatten_index(env_[i].second, idx);
+                    for (std::size_t i = mark; i < env_.size(); ++i) flatten_index(env_[i].value(), idx);
                     for (auto& b : s.body) exec(*b, fam, idx);
                     idx.resize(n);
                 });
