@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/temp_dir.hpp"
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -10,27 +12,9 @@
 
 namespace fsys = std::filesystem;
 
-namespace {
-struct TempDir {
-    fsys::path root;
-    TempDir() {
-        root = fsys::temp_directory_path() / ("vorlan_nearscan_" + std::to_string(::getpid()) + "_" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fsys::remove_all(root);
-        fsys::create_directories(root);
-    }
-    ~TempDir() { fsys::remove_all(root); }
-    std::string write(const std::string& rel, const std::string& bytes) const {
-        fsys::path p = root / rel;
-        fsys::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p.string();
-    }
-};
-}  // namespace
 
 TEST(FindDescriptions, RecursiveCaseSensitiveComponentOrder) {
-    TempDir t;
+    TempDir t("vorlan_nearscan");
     t.write("a-b/x.txt", "1");
     t.write("a/b.txt", "1");
     t.write("a/deep/er/z.txt", "1");
@@ -54,7 +38,7 @@ TEST(JoinPath, LikePathlib) {
 }
 
 TEST(ReadCapped, CapsDecodesAndStrips) {
-    TempDir t;
+    TempDir t("vorlan_nearscan");
     struct Case {
         std::string bytes;
         std::size_t cap;
@@ -69,14 +53,16 @@ TEST(ReadCapped, CapsDecodesAndStrips) {
     };
     int i = 0;
     for (const auto& c : cases) {
-        EXPECT_EQ(nearscan::read_capped(t.write("f" + std::to_string(i++), c.bytes), c.cap), c.want) << c.bytes;
+        std::string name = "f";
+        name += std::to_string(i++);
+        EXPECT_EQ(nearscan::read_capped(t.write(name, c.bytes), c.cap), c.want) << c.bytes;
     }
     EXPECT_EQ(nearscan::read_capped((t.root / "none").string(), 10), "");
     EXPECT_EQ(nearscan::read_capped(t.root.string(), 10), "");
 }
 
 TEST(ReadCapped, LargeFileReadOnlyToCap) {
-    TempDir t;
+    TempDir t("vorlan_nearscan");
     std::string big(300000, 'a');
     big[100000] = 'b';
     EXPECT_EQ(nearscan::read_capped(t.write("big.txt", big), 100000), std::string(100000, 'a'));
@@ -116,7 +102,7 @@ TEST(RankOrder, StableDescendingWithCapAndNaNLast) {
 }
 
 TEST(HubCache, FindsSnapshotThroughRefs) {
-    TempDir t;
+    TempDir t("vorlan_nearscan");
     std::string base = (t.root / "models--org--m").string();
     t.write("models--org--m/refs/main", "abc123");
     t.write("models--org--m/snapshots/abc123/modules.json", "[]");

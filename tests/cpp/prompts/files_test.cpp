@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../support/temp_dir.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -10,24 +12,6 @@
 namespace fsys = std::filesystem;
 using namespace genloom;
 
-namespace {
-struct TempDir {
-    fsys::path root;
-    TempDir() {
-        root = fsys::temp_directory_path() / ("vorlan_prompts_" + std::to_string(::getpid()) + "_" +
-                                              ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fsys::remove_all(root);
-        fsys::create_directories(root);
-    }
-    ~TempDir() { fsys::remove_all(root); }
-    std::string write(const std::string& rel, const std::string& bytes) const {
-        fsys::path p = root / rel;
-        fsys::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p.string();
-    }
-};
-}  // namespace
 
 TEST(GrammarPaths, DirnameLikeHost) {
     struct {
@@ -47,7 +31,7 @@ TEST(GrammarPaths, ResourceLocations) {
 }
 
 TEST(StrictRead, NewlinesNormalisedAndErrorsReported) {
-    TempDir t;
+    TempDir t("vorlan_prompts");
     auto r = resources::read_text_strict(t.write("a.md", "  one\r\ntwo\rthree\n\n"));
     ASSERT_EQ(r.status, resources::StrictText::Status::ok);
     EXPECT_EQ(r.text, "  one\ntwo\nthree\n\n");
@@ -62,7 +46,7 @@ TEST(StrictRead, NewlinesNormalisedAndErrorsReported) {
 }
 
 TEST(SafeRead, CapBeforeStripAndLenientDecoding) {
-    TempDir t;
+    TempDir t("vorlan_prompts");
     EXPECT_EQ(fewshot::safe_read_text(t.write("a.txt", "  hello world"), 5), "hel");
     EXPECT_EQ(fewshot::safe_read_text(t.write("b.txt", " a\xff\xfe" "b\r\nc \n"), 100), "ab\nc");
     EXPECT_EQ(fewshot::safe_read_text(t.write("c.txt", "\xc3\xa9t\xc3\xa9"), 2), "\xc3\xa9t");
@@ -79,7 +63,7 @@ TEST(Stem, LastSuffixOnly) {
 }
 
 TEST(FindPair, StemMatchPreferredEachFallsBackAlone) {
-    TempDir t;
+    TempDir t("vorlan_prompts");
     t.write("x.txt", "d");
     t.write("x.mod", "m");
     t.write("y.dat", "d");
@@ -90,7 +74,7 @@ TEST(FindPair, StemMatchPreferredEachFallsBackAlone) {
 }
 
 TEST(FindPair, FallbackByNameAndAbsent) {
-    TempDir t;
+    TempDir t("vorlan_prompts");
     t.write("q.txt", "d");
     t.write("p.mod", "m");
     t.write("a.mod", "m");
@@ -108,7 +92,7 @@ TEST(FindPair, FallbackByNameAndAbsent) {
 }
 
 TEST(FindPair, DirectoryNamedLikeStemFallsBack) {
-    TempDir t;
+    TempDir t("vorlan_prompts");
     fsys::create_directories(t.root / "x.mod");  // not a regular file
     t.write("b.mod", "m");
     t.write("x.dat", "d");

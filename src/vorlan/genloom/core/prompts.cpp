@@ -11,6 +11,17 @@ namespace {
 // Fixed template texts, named after the builder and their place in it.
 
 // Reply format shared by the prompts that ask for a model and data pair.
+// What the alignment and final-assessment prompts ask the reviewer to look at.
+constexpr std::string_view kAssessmentFocus =
+    "<assessment_focus>\n"
+    "- Objective and constraints reflect the prompt intent.\n"
+    "- Decision variables have correct domains and indices.\n"
+    "- Data is consistent with sets/parameters used by the model.\n"
+    "- Signs, units, and indexing are correct; no missing links.\n"
+    "- Any syntax error raised by the compiler.\n"
+    "- Most impactful improvements if misaligned.\n"
+    "</assessment_focus>\n";
+
 constexpr std::string_view kModelDataReply =
     "<output_requirements>\n"
     "- Return ONLY a JSON object with exactly two keys: \"model\" (the Vorlan model) and \"data\" (the matching data file).\n"
@@ -109,15 +120,9 @@ constexpr std::string_view kAlignment9 =
     "\n"
     "</data>\n"
     "</inputs>\n"
-    "\n"
-    "<assessment_focus>\n"
-    "- Objective and constraints reflect the prompt intent.\n"
-    "- Decision variables have correct domains and indices.\n"
-    "- Data is consistent with sets/parameters used by the model.\n"
-    "- Signs, units, and indexing are correct; no missing links.\n"
-    "- Any syntax error raised by the compiler.\n"
-    "- Most impactful improvements if misaligned.\n"
-    "</assessment_focus>\n"
+    "\n";
+
+constexpr std::string_view kAlignment10 =
     "\n"
     "<output_requirements>\n"
     "- Return ONLY a JSON object with exactly two keys: \"aligned\" (boolean) and \"assessment\" (string).\n"
@@ -299,15 +304,9 @@ constexpr std::string_view kFinalAssessment9 =
 
 constexpr std::string_view kFinalAssessment11 =
     "</inputs>\n"
-    "\n"
-    "<assessment_focus>\n"
-    "- Objective and constraints reflect the prompt intent.\n"
-    "- Decision variables have correct domains and indices.\n"
-    "- Data is consistent with sets/parameters used by the model.\n"
-    "- Signs, units, and indexing are correct; no missing links.\n"
-    "- Any syntax error raised by the compiler.\n"
-    "- Most impactful improvements if misaligned.\n"
-    "</assessment_focus>\n"
+    "\n";
+
+constexpr std::string_view kFinalAssessment12 =
     "\n"
     "<output_requirements>\n"
     "- Return a single short paragraph (3–6 sentences) of plain text.\n"
@@ -427,7 +426,7 @@ std::string generation(std::string_view prompt, std::string_view grammar, const 
 std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                       std::string_view data_code) {
     return concat({kAlignment1, grammar, kAlignment3, prompt, kAlignment5, model_code, kAlignment7, data_code,
-                   kAlignment9});
+                   kAlignment9, kAssessmentFocus, kAlignment10});
 }
 
 std::string revision_alignment(std::string_view prompt, std::string_view grammar,
@@ -451,7 +450,8 @@ std::string final_assessment(std::string_view prompt, std::string_view grammar, 
     std::string errors;
     if (has_errors) errors = concat({"SYNTAX ERRORS:\n", syntax_errors_text, "\n\n"});
     return concat({kFinalAssessment1, grammar, kFinalAssessment3, prompt, kFinalAssessment5, model_code,
-                   kFinalAssessment7, data_code, kFinalAssessment9, errors, kFinalAssessment11});
+                   kFinalAssessment7, data_code, kFinalAssessment9, errors, kFinalAssessment11,
+                   kAssessmentFocus, kFinalAssessment12});
 }
 
 std::string feedback(std::string_view user_prompt_text, std::string_view grammar, std::string_view model_code,
