@@ -9,7 +9,7 @@ need=()
 [ -f /usr/include/gtest/gtest.h ] || need+=(libgtest-dev libgmock-dev)
 # clang++ with the libFuzzer runtime for tests/fuzz/run.sh
 command -v clang++ >/dev/null || need+=(clang)
-compgen -G "/usr/lib/llvm-14/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a" >/dev/null || need+=(libclang-rt-14-dev)
+compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null || need+=(libclang-rt-14-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "setup: installing system packages: ${need[*]}" >&2
   SUDO=""; [ "$(id -u)" = 0 ] || SUDO="sudo"
