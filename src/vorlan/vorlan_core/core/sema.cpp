@@ -409,10 +409,12 @@ private:
                 case Item::K::Dvar:
                     check_dims(it.dims, sc);
                     {
+                        // Only the bounds count here: dimensions that use variables are reported apart.
                         NameScope bsc = sc;
+                        bsc.uses_var = false;
                         if (it.lo) check_expr(*it.lo, bsc);
                         if (it.hi) check_expr(*it.hi, bsc);
-                        if (bsc.uses_var)
+                        if (it.lo && bsc.uses_var)
                             diag("model", it.lo->pos, "variable bounds of '" + it.name +
                                                           "' must be data; they cannot use decision variables");
                     }
