@@ -12,36 +12,8 @@ import random
 import time
 
 import vorlan.solve as vs
-
-TRANSPORT = """
-{string} W = ...;
-{string} S = ...;
-float supply[W] = ...;
-float demand[S] = ...;
-float cost[W][S] = ...;
-dvar float+ ship[W][S];
-minimize total: sum(w in W, s in S) cost[w][s] * ship[w][s];
-subject to {
-  forall(w in W) out: sum(s in S) ship[w][s] <= supply[w];
-  forall(s in S) meet: sum(w in W) ship[w][s] == demand[s];
-}
-"""
-
-FACILITY = """
-{string} W = ...;
-{string} R = ...;
-float fixedCost[W] = ...;
-float capacity[W] = ...;
-float demand[R] = ...;
-float shipCost[W][R] = ...;
-dvar boolean open[W];
-dvar float+ ship[W][R];
-minimize total: sum(w in W) fixedCost[w] * open[w] + sum(w in W, r in R) shipCost[w][r] * ship[w][r];
-subject to {
-  forall(r in R) serve: sum(w in W) ship[w][r] == demand[r];
-  forall(w in W) cap: sum(r in R) ship[w][r] <= capacity[w] * open[w];
-}
-"""
+# The compile benchmark's models; bench/ is on the path when this runs as a script.
+from bench_compile import FACILITY, TRANSPORT
 
 
 def names(prefix, n):
