@@ -564,8 +564,8 @@ private:
         l->c = v.num();
         return l;
     }
-    // acc += sign * v, reusing acc's storage when it is not shared.
-    void add_into(Value& acc, const Value& v, double sign) {
+    // acc as a linear value that no other Value shares, ready to be added to.
+    static Lin& own_lin(Value& acc) {
         if (acc.k != Value::K::Lin) {
             auto l = std::make_shared<Lin>();
             l->c = acc.num();
@@ -573,7 +573,11 @@ private:
         } else if (acc.lin.use_count() > 1) {
             acc = lin_value(std::make_shared<Lin>(*acc.lin));
         }
-        Lin& a = *acc.lin;
+        return *acc.lin;
+    }
+    // acc += sign * v, reusing acc's storage when it is not shared.
+    void add_into(Value& acc, const Value& v, double sign) {
+        Lin& a = own_lin(acc);
         if (v.k == Value::K::Lin) {
             for (auto& [var, c] : v.lin->terms) a.terms.emplace_back(var, sign * c);
             a.c += sign * v.lin->c;
@@ -998,15 +1002,9 @@ private:
     }
     // acc += coef * variable.
     void append_term(Value& acc, std::int64_t var, double coef) {
-        if (acc.k != Value::K::Lin) {
-            auto l = std::make_shared<Lin>();
-            l->c = acc.num();
-            acc = lin_value(std::move(l));
-        } else if (acc.lin.use_count() > 1) {
-            acc = lin_value(std::make_shared<Lin>(*acc.lin));
-        }
-        acc.lin->terms.emplace_back(static_cast<std::int32_t>(var), coef);
-        if (acc.lin->terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
+        Lin& a = own_lin(acc);
+        a.terms.emplace_back(static_cast<std::int32_t>(var), coef);
+        if (a.terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
     }
 
     Value aggregate(const Expr& e) {
