@@ -4,16 +4,29 @@ import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
-def response_body(text):
-    return {
+def token_count(text):
+    """The fake services' token count of a text: its white-space separated words."""
+    return len(str(text).split())
+
+
+def response_body(text, input_text=None):
+    """A Responses API reply; with input_text, also its `usage` (token_count of each side)."""
+    body = {
         "id": "resp_1", "object": "response", "created_at": 0, "model": "gpt-5", "status": "completed",
         "output": [{"type": "message", "id": "msg_1", "status": "completed", "role": "assistant",
                     "content": [{"type": "output_text", "text": text, "annotations": []}]}],
     }
+    if input_text is not None:
+        i, o = token_count(input_text), token_count(text)
+        body["usage"] = {"input_tokens": i, "output_tokens": o, "total_tokens": i + o,
+                         "input_tokens_details": {"cached_tokens": 0},
+                         "output_tokens_details": {"reasoning_tokens": 0}}
+    return body
 
 
 class FakeOpenAI:
-    """POST /v1/responses answers with the next scripted text; GET /v1/models lists `models`."""
+    """POST /v1/responses answers with the next scripted text (with `usage` counted by
+    token_count); GET /v1/models lists `models`."""
 
     def __init__(self, texts=(), models=()):
         self.texts = list(texts)
@@ -39,7 +52,7 @@ class FakeOpenAI:
                 body = json.loads(self.rfile.read(length)) if length else None
                 service.requests.append(("POST", self.path, body))
                 if self.path.startswith("/v1/responses") and service.texts:
-                    self._send(200, response_body(service.texts.pop(0)))
+                    self._send(200, response_body(service.texts.pop(0), (body or {}).get("input", "")))
                 else:
                     self._send(500, {"error": {"message": "no scripted reply left"}})
 

@@ -6,6 +6,7 @@
 
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/registry.hpp"
+#include "genloom/bind/usage.hpp"
 #include "genloom/core/json_extract.hpp"
 
 namespace genloom {
@@ -53,6 +54,7 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
     if (!num_predict.is_none()) options["num_predict"] = num_predict;
     py::object resp = generate(py::arg("model") = model_name, py::arg("prompt") = prompt,
                                py::arg("options") = options);
+    remember_ollama_counts(resp);
     try {
         py::object text = resp[py::str("response")];
         if (text.is_none()) return py::str("");
@@ -134,9 +136,13 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         py::object client = G("_openai_client")();
         py::object record = G("_build_create_params")(model_name, input_text, max_tokens, temperature, stop);
         notify_obj(progress, cat({py::str("[LLM] OpenAI \u2022 "), py::str(model_name), py::str(": sending request")}));
+        Stopwatch clock;
         py::object reply = G("_call_openai_with_retry")(client, record, py::arg("progress") = progress);
+        const double seconds = clock.seconds();
         notify(progress, "[LLM] OpenAI: response received");
         py::object text = G("_coalesce_response_text")(reply);
+        report_usage("openai", model_name, input_text, text.is_none() ? py::str("") : text,
+                     openai_token_counts(reply), seconds);
         if (text.is_none() || !truthy(text))
             raise_error(PyExc_RuntimeError,
                         cat({py::str("Empty OpenAI response: "), py::str(reply), py::str(".")}));
@@ -149,16 +155,32 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         if (!max_tokens.is_none()) settings["max_output_tokens"] = max_tokens;
         if (!temperature.is_none()) settings["temperature"] = temperature;
         notify_obj(progress, cat({py::str("[LLM] Gemini \u2022 "), py::str(model_name), py::str(": sending request")}));
+        Stopwatch clock;
         py::object resp = model.attr("generate_content")(input_text, py::arg("generation_config") = settings);
+        const double seconds = clock.seconds();
         notify(progress, "[LLM] Gemini: response received");
-        return gemini_reply_text(resp);
+        py::object text;
+        try {
+            text = gemini_reply_text(resp);
+        } catch (py::error_already_set& e) {
+            // A reply whose text cannot be read (e.g. blocked) still used tokens.
+            if (is_ordinary(e)) report_usage("google", model_name, input_text, py::str(""),
+                                             gemini_token_counts(resp), seconds);
+            throw;
+        }
+        report_usage("google", model_name, input_text, text, gemini_token_counts(resp), seconds);
+        return text;
     }
     if (provider.equal(P.attr("OLLAMA"))) {
         notify_obj(progress, cat({py::str("[LLM] Ollama \u2022 "), py::str(model_name), py::str(": generating")}));
+        forget_ollama_counts();
+        Stopwatch clock;
         py::object text = G("_ollama_generate_text")(py::arg("model_name") = model_name,
                                                      py::arg("prompt") = input_text,
                                                      py::arg("num_predict") = max_tokens);
+        const double seconds = clock.seconds();
         notify(progress, "[LLM] Ollama: response received");
+        report_usage("ollama", model_name, input_text, text, take_ollama_counts(), seconds);
         return text;
     }
     raise_error(PyExc_ValueError, cat({py::str("Unsupported LLM provider: "), py::str(provider)}));
@@ -249,6 +271,10 @@ py::object call_openai_with_retry(py::object client, py::object create_params, l
 }  // namespace
 
 void register_llm(py::module_& m) {
+    // Per-context receiver of usage records (see usage.hpp); threads and tasks each
+    // see their own value.
+    m.attr("_usage_sink") = py::module_::import("contextvars")
+                                .attr("ContextVar")("vorlan_usage_sink", py::arg("default") = py::none());
     py::object max_tokens_default = m.attr("MAX_OUTPUT_TOKENS");
     m.def("_openai_client", &openai_client, "A new OpenAI client keyed from OPENAI_API_KEY.");
     m.def("_google_client", &google_client,
