@@ -1,0 +1,64 @@
+"""``vorlan feedback``: ask the LLM about an existing model and data pair."""
+from __future__ import annotations
+
+import json
+import os
+import sys
+from pathlib import Path
+
+from vorlan.cli.errors import PROG, CliError
+from vorlan.cli.options import add_llm_options
+from vorlan.cli.progress import Progress
+from vorlan.cli.providers import resolve_provider
+
+
+def register(sub) -> None:
+    f = sub.add_parser("feedback", help="ask the LLM about an existing model and data pair")
+    f.add_argument("question")
+    f.add_argument("model_path", metavar="MODEL", help="model file")
+    f.add_argument("data_path", metavar="DATA", help="data file")
+    f.add_argument("--write-model", metavar="FILE", help="write the revised model text to FILE")
+    f.add_argument("--write-data", metavar="FILE", help="write the revised data text to FILE")
+    f.add_argument("--overwrite", action="store_true", help="allow writing over the original files")
+    add_llm_options(f)
+    f.set_defaults(func=cmd_feedback)
+
+
+def _same_file(a: str, b: str) -> bool:
+    try:
+        return os.path.samefile(a, b)
+    except OSError:
+        return os.path.abspath(a) == os.path.abspath(b)
+
+
+def cmd_feedback(args) -> int:
+    from vorlan import genloom
+
+    originals = (args.model_path, args.data_path)
+    targets = [(args.write_model, "revised_model"), (args.write_data, "revised_data")]
+    for path, _ in targets:
+        if path and not args.overwrite and any(_same_file(path, o) for o in originals):
+            raise CliError(f"refusing to overwrite {path}", "choose another file or pass --overwrite")
+    provider, model = resolve_provider(args.provider, args.model)
+    with Progress(quiet=args.quiet) as progress:
+        reply = genloom.generative_feedback(
+            args.question, args.model_path, args.data_path, model_name=model,
+            mode=getattr(genloom.Grammar, args.grammar.upper()), temperature=args.temperature,
+            llm_provider=provider, progress=progress)
+    if args.json:
+        print(json.dumps(reply, indent=2, ensure_ascii=False))
+    elif isinstance(reply, dict):
+        print(reply.get("feedback") if isinstance(reply.get("feedback"), str) else json.dumps(reply, indent=2))
+    else:
+        print("(the model gave no feedback)")
+    for path, key in targets:
+        if not path:
+            continue
+        text = reply.get(key) if isinstance(reply, dict) else None
+        if isinstance(text, str) and text:
+            Path(path).parent.mkdir(parents=True, exist_ok=True)
+            Path(path).write_text(text)
+            print(f"{PROG}: wrote {key.replace('_', ' ')} to {path}", file=sys.stderr)
+        else:
+            print(f"{PROG}: no {key.replace('_', ' ')} proposed; {path} not written", file=sys.stderr)
+    return 0

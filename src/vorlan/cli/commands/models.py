@@ -1,0 +1,18 @@
+"""``vorlan models``: list the model names a provider offers."""
+from __future__ import annotations
+
+from vorlan.cli.providers import detect_provider
+
+
+def register(sub) -> None:
+    m = sub.add_parser("models", help="list the model names a provider offers")
+    m.add_argument("--provider")
+    m.set_defaults(func=cmd_models)
+
+
+def cmd_models(args) -> int:
+    from vorlan import genloom
+
+    for name in genloom.list_models(llm_provider=args.provider or detect_provider()):
+        print(name)
+    return 0

@@ -1,0 +1,91 @@
+"""``vorlan solve``: write a model and data pair for a problem description."""
+from __future__ import annotations
+
+import json
+import sys
+from pathlib import Path
+
+from vorlan.cli.errors import CliError
+from vorlan.cli.options import add_llm_options
+from vorlan.cli.progress import Progress
+from vorlan.cli.providers import resolve_provider, use_examples
+
+
+def register(sub) -> None:
+    s = sub.add_parser("solve", help="write a model and data pair for a problem description")
+    s.add_argument("description", nargs="?", help='the description, or "-" for standard input')
+    s.add_argument("-f", "--file", help="read the description from FILE")
+    s.add_argument("-o", "--output", metavar="DIR", help="write DIR/model.mod and DIR/model.dat")
+    s.add_argument("--model-file")
+    s.add_argument("--data-file")
+    s.add_argument("--iterations", type=int, default=None, help="repair rounds (default: 5)")
+    s.add_argument("--no-alignment", action="store_true", help="skip the check against the description")
+    s.add_argument("--no-few-shot", action="store_true", help="no similar solved examples in the prompts")
+    s.add_argument("--examples", metavar="DIR", help="example tree for few-shot prompts")
+    s.add_argument("--verify", action="store_true", help="solve the generated pair and report the outcome")
+    add_llm_options(s)
+    s.set_defaults(func=cmd_solve)
+
+
+def _read_description(args) -> str:
+    if args.file is not None:
+        if args.description is not None:
+            raise CliError("give the description either as an argument or with -f, not both")
+        src = args.file
+    elif args.description is None:
+        raise CliError("no description given", 'pass it as an argument, with -f FILE, or "-" to read standard input')
+    elif args.description == "-":
+        src = "-"
+    else:
+        return args.description
+    text = sys.stdin.read() if src == "-" else Path(src).read_text()
+    if not text.strip():
+        raise CliError("the problem description is empty")
+    return text
+
+
+def _output_paths(args) -> tuple[str, str]:
+    if args.output:
+        if args.model_file or args.data_file:
+            raise CliError("use either -o DIR or --model-file/--data-file")
+        return str(Path(args.output) / "model.mod"), str(Path(args.output) / "model.dat")
+    if not (args.model_file and args.data_file):
+        raise CliError("no output given", "pass -o DIR, or both --model-file and --data-file")
+    return args.model_file, args.data_file
+
+
+def cmd_solve(args) -> int:
+    from vorlan import genloom
+
+    if args.iterations is not None and args.iterations < 1:
+        raise CliError("--iterations must be at least 1")
+    description = _read_description(args)
+    model_file, data_file = _output_paths(args)
+    provider, model = resolve_provider(args.provider, args.model)
+    if not args.no_few_shot:
+        use_examples(args.examples)
+    with Progress(quiet=args.quiet) as progress:
+        stats = genloom.generative_solve(
+            description, model_file, data_file, model_name=model,
+            mode=getattr(genloom.Grammar, args.grammar.upper()), iterations=args.iterations,
+            return_statistics=True, alignment_check=False if args.no_alignment else None,
+            temperature=args.temperature, llm_provider=provider, progress=progress,
+            few_shot=not args.no_few_shot)
+    if args.json:
+        print(json.dumps(stats, indent=2, ensure_ascii=False))
+    else:
+        print(f"model: {model_file}\ndata:  {data_file}\niterations: {stats['iterations']}")
+        if stats["syntax_errors"]:
+            print("the last pair does not compile:")
+            for e in stats["syntax_errors"]:
+                print("  " + e)
+        if stats["assessment"]:
+            print("\n" + stats["assessment"])
+    if stats["syntax_errors"]:
+        return 1
+    if args.verify:
+        from vorlan import milpgen
+
+        print("\nsolving the generated pair:")
+        return milpgen.run_file(model_file, data_file)
+    return 0
