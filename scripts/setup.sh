@@ -23,6 +23,7 @@ if [ ! -x .venv/bin/python ]; then
 fi
 echo "setup: installing pinned Python dependencies" >&2
 .venv/bin/pip install -q --disable-pip-version-check -r requirements/dev.txt
+.venv/bin/pip install -q --disable-pip-version-check --no-deps -r requirements/grammar-engines.txt
 echo "setup: placing the default embedding model in the local model cache" >&2
 .venv/bin/python scripts/install_offline_model.py
 echo "setup: building and installing vorlan" >&2
