@@ -18,6 +18,7 @@ import sys
 from pathlib import Path
 
 from vorlan.linemit import SciPyCodeGeneratorBase
+from vorlan.textfile import read_text
 from vorlan.tuplefold import Tuplefold
 
 __all__ = ["ScipyMilpGenerator", "generate_script", "run_file", "run_main", "SPARSE_THRESHOLD"]
@@ -321,8 +322,8 @@ def run_file(model_path, data_path=None, emit_script=None, mps=None, lp=None, ou
     err = err or sys.stderr
     import vorlan.vorlan_core as core
     try:
-        model = Path(model_path).read_text(encoding="utf-8")
-        data = Path(data_path).read_text(encoding="utf-8") if data_path else ""
+        model = read_text(model_path)
+        data = read_text(data_path) if data_path else ""
     except OSError as e:
         print(f"error: {e}", file=err)
         return 1

@@ -17,6 +17,10 @@ def build_parser() -> argparse.ArgumentParser:
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
         command.register(sub)
+    # --debug is also accepted after the command; SUPPRESS keeps an earlier --debug in force.
+    for parser in set(sub.choices.values()):
+        parser.add_argument("--debug", action="store_true", default=argparse.SUPPRESS,
+                            help="show tracebacks and debug logs")
     return p
 
 
@@ -32,11 +36,27 @@ def _configure_logging(debug: bool) -> None:
         logging.getLogger(name).setLevel(logging.ERROR)
 
 
+def _reader_went_away() -> int:
+    """The reader of standard output closed it (`vorlan run ... | head`): stop quietly, as a
+    command killed by SIGPIPE does. Standard output is pointed at the null device so the
+    final flush at exit cannot fail again."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, sys.stdout.fileno())
+    except (OSError, ValueError):
+        pass
+    return 128 + 13
+
+
 def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     _configure_logging(args.debug)
     try:
-        return args.func(args)
+        status = args.func(args)
+        sys.stdout.flush()  # a closed pipe shows up here, while it can still be handled
+        return status
+    except BrokenPipeError:
+        return _reader_went_away()
     except KeyboardInterrupt:
         print(f"\n{PROG}: interrupted", file=sys.stderr)
         return 130

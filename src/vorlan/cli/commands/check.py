@@ -1,7 +1,7 @@
 """``vorlan check``: compile a model and data pair and print the diagnostics."""
 from __future__ import annotations
 
-from pathlib import Path
+from vorlan.textfile import read_text
 
 
 def register(sub) -> None:
@@ -14,7 +14,7 @@ def register(sub) -> None:
 def cmd_check(args) -> int:
     from vorlan import vorlan_core
 
-    model, data = Path(args.model).read_text(), Path(args.data).read_text()
+    model, data = read_text(args.model), read_text(args.data)
     try:
         vorlan_core.QelCompiler().compile_model(model, data)
     except Exception as e:  # every compile failure is a diagnostic for the user

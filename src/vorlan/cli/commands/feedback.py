@@ -2,11 +2,10 @@
 from __future__ import annotations
 
 import json
-import os
 import sys
-from pathlib import Path
 
 from vorlan.cli.errors import PROG, CliError
+from vorlan.cli.files import check_output_file, library_readable, same_file, write_text_atomic
 from vorlan.cli.options import add_llm_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import resolve_provider
@@ -24,11 +23,15 @@ def register(sub) -> None:
     f.set_defaults(func=cmd_feedback)
 
 
-def _same_file(a: str, b: str) -> bool:
-    try:
-        return os.path.samefile(a, b)
-    except OSError:
-        return os.path.abspath(a) == os.path.abspath(b)
+def check_targets(originals, targets, overwrite: bool) -> None:
+    """Revision targets: distinct, writable, and never an original unless ``overwrite``."""
+    paths = [path for path, _ in targets if path]
+    if len(paths) == 2 and same_file(*paths):
+        raise CliError(f"--write-model and --write-data name the same file: {paths[0]}", "give two different files")
+    for path in paths:
+        if not overwrite and any(same_file(path, o) for o in originals):
+            raise CliError(f"refusing to overwrite {path}", "choose another file or pass --overwrite")
+        check_output_file(path, overwrite=True)
 
 
 def cmd_feedback(args) -> int:
@@ -36,13 +39,11 @@ def cmd_feedback(args) -> int:
 
     originals = (args.model_path, args.data_path)
     targets = [(args.write_model, "revised_model"), (args.write_data, "revised_data")]
-    for path, _ in targets:
-        if path and not args.overwrite and any(_same_file(path, o) for o in originals):
-            raise CliError(f"refusing to overwrite {path}", "choose another file or pass --overwrite")
+    check_targets(originals, targets, args.overwrite)
     provider, model = resolve_provider(args.provider, args.model)
-    with Progress(quiet=args.quiet) as progress:
+    with library_readable(*originals) as (model_path, data_path), Progress(quiet=args.quiet) as progress:
         reply = genloom.generative_feedback(
-            args.question, args.model_path, args.data_path, model_name=model,
+            args.question, model_path, data_path, model_name=model,
             mode=getattr(genloom.Grammar, args.grammar.upper()), temperature=args.temperature,
             llm_provider=provider, progress=progress)
     if args.json:
@@ -56,8 +57,7 @@ def cmd_feedback(args) -> int:
             continue
         text = reply.get(key) if isinstance(reply, dict) else None
         if isinstance(text, str) and text:
-            Path(path).parent.mkdir(parents=True, exist_ok=True)
-            Path(path).write_text(text)
+            write_text_atomic(path, text)
             print(f"{PROG}: wrote {key.replace('_', ' ')} to {path}", file=sys.stderr)
         else:
             print(f"{PROG}: no {key.replace('_', ' ')} proposed; {path} not written", file=sys.stderr)

@@ -1,12 +1,13 @@
 """``vorlan models``: list the model names a provider offers."""
 from __future__ import annotations
 
+from vorlan.cli.options import provider_name
 from vorlan.cli.providers import detect_provider
 
 
 def register(sub) -> None:
     m = sub.add_parser("models", help="list the model names a provider offers")
-    m.add_argument("--provider")
+    m.add_argument("--provider", type=provider_name)
     m.set_defaults(func=cmd_models)
 
 

@@ -2,10 +2,10 @@
 from __future__ import annotations
 
 import json
-import sys
 from pathlib import Path
 
 from vorlan.cli.errors import CliError
+from vorlan.cli.files import check_output_file, read_input, same_file
 from vorlan.cli.options import add_llm_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import resolve_provider, use_examples
@@ -18,6 +18,7 @@ def register(sub) -> None:
     s.add_argument("-o", "--output", metavar="DIR", help="write DIR/model.mod and DIR/model.dat")
     s.add_argument("--model-file")
     s.add_argument("--data-file")
+    s.add_argument("--overwrite", action="store_true", help="allow replacing an existing model or data file")
     s.add_argument("--iterations", type=int, default=None, help="repair rounds (default: 5)")
     s.add_argument("--no-alignment", action="store_true", help="skip the check against the description")
     s.add_argument("--no-few-shot", action="store_true", help="no similar solved examples in the prompts")
@@ -31,14 +32,13 @@ def _read_description(args) -> str:
     if args.file is not None:
         if args.description is not None:
             raise CliError("give the description either as an argument or with -f, not both")
-        src = args.file
+        text = read_input(args.file)
     elif args.description is None:
         raise CliError("no description given", 'pass it as an argument, with -f FILE, or "-" to read standard input')
     elif args.description == "-":
-        src = "-"
+        text = read_input("-")
     else:
-        return args.description
-    text = sys.stdin.read() if src == "-" else Path(src).read_text()
+        text = args.description
     if not text.strip():
         raise CliError("the problem description is empty")
     return text
@@ -54,6 +54,15 @@ def _output_paths(args) -> tuple[str, str]:
     return args.model_file, args.data_file
 
 
+def check_outputs(model_file: str, data_file: str, overwrite: bool) -> None:
+    """Both outputs writable, distinct, and no existing file replaced unless asked. The library
+    rewrites both files in every round, so a failed run would leave a worse pair in place."""
+    if same_file(model_file, data_file):
+        raise CliError(f"the model and data files are the same file: {model_file}", "give two different files")
+    for path in (model_file, data_file):
+        check_output_file(path, overwrite, "choose another output or pass --overwrite")
+
+
 def cmd_solve(args) -> int:
     from vorlan import genloom
 
@@ -61,6 +70,7 @@ def cmd_solve(args) -> int:
         raise CliError("--iterations must be at least 1")
     description = _read_description(args)
     model_file, data_file = _output_paths(args)
+    check_outputs(model_file, data_file, args.overwrite)
     provider, model = resolve_provider(args.provider, args.model)
     if not args.no_few_shot:
         use_examples(args.examples)
