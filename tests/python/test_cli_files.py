@@ -150,3 +150,14 @@ def test_closed_pipe_ends_quietly(tmp_path):
 def test_debug_after_the_command(tmp_path):
     r = run(["check", "a.mod", "b.dat", "--debug"], cwd=tmp_path)
     assert r.returncode == 1 and "Traceback" in r.stderr and "vorlan: error: no such file" in r.stderr
+
+
+def test_main_job_without_a_provider_shows_compile_solve_and_optimum():
+    root = Path(__file__).resolve().parents[2]
+    if not (root / ".venv" / "bin" / "vorlan").exists():
+        pytest.skip("needs the set-up of scripts/setup.sh")
+    r = subprocess.run(["bash", "scripts/run.sh"], cwd=root, env=base_env(VORLAN_SKIP_SETUP="1"),
+                       capture_output=True, text=True, timeout=120)
+    assert r.returncode == 0, r.stderr
+    assert "no generation ran" in r.stderr and "export OPENAI_API_KEY=" in r.stderr
+    assert ": valid" in r.stdout and "status: optimal" in r.stdout and "objective: 960.0" in r.stdout
