@@ -438,3 +438,15 @@ def test_output_path_kinds(monkeypatch, tmp_path, kind):
                              progress=msgs.append)
     assert m.read_text() == "model 1"
     assert "Wrote files: " + str(m) + " \u2022 " + str(d) in msgs
+
+
+@pytest.mark.parametrize("reply, key, kind", [({"model": 5, "data": "d"}, "model", "int"),
+                                              ({"model": "m", "data": ["d"]}, "data", "list")])
+def test_non_text_value_says_the_reply_had_the_wrong_shape(monkeypatch, paths, reply, key, kind):
+    content = json.dumps(reply)
+    Script(monkeypatch, [content])
+    with pytest.raises(TypeError) as info:
+        solve(paths)
+    assert str(info.value) == (f'Failed to parse model response as JSON: the reply had the wrong shape: "{key}" '
+                               f"must be text, not {kind}\nResponse: {content}")
+    assert not os.path.exists(paths[0])
