@@ -64,7 +64,7 @@ def test_bad_values_are_usage_errors(service, tmp_path, args, message):
     ("output is a file", "{tmp}/afile is not a directory"),
     ("empty description", "the problem description is empty"),
     ("blank description", "the problem description is empty"),
-    ("feedback same targets", "--write-model and --write-data name the same file"),
+    ("feedback same targets", "the revised model and data would go to the same file"),
     ("feedback target is a directory", "it is a directory"),
 ])
 def test_unsafe_outputs_are_refused_before_the_call(service, tmp_path, case, message):

@@ -23,14 +23,14 @@ def register(sub) -> None:
     f.set_defaults(func=cmd_feedback)
 
 
-def check_targets(originals, targets, overwrite: bool) -> None:
+def check_targets(originals, targets, overwrite: bool, overwrite_option: str = "--overwrite") -> None:
     """Revision targets: distinct, writable, and never an original unless ``overwrite``."""
     paths = [path for path, _ in targets if path]
     if len(paths) == 2 and same_file(*paths):
-        raise CliError(f"--write-model and --write-data name the same file: {paths[0]}", "give two different files")
+        raise CliError(f"the revised model and data would go to the same file: {paths[0]}", "give two different files")
     for path in paths:
         if not overwrite and any(same_file(path, o) for o in originals):
-            raise CliError(f"refusing to overwrite {path}", "choose another file or pass --overwrite")
+            raise CliError(f"refusing to overwrite {path}", f"choose another file or pass {overwrite_option}")
         check_output_file(path, overwrite=True)
 
 

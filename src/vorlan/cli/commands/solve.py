@@ -54,13 +54,13 @@ def _output_paths(args) -> tuple[str, str]:
     return args.model_file, args.data_file
 
 
-def check_outputs(model_file: str, data_file: str, overwrite: bool) -> None:
+def check_outputs(model_file: str, data_file: str, overwrite: bool, overwrite_option: str = "--overwrite") -> None:
     """Both outputs writable, distinct, and no existing file replaced unless asked. The library
     rewrites both files in every round, so a failed run would leave a worse pair in place."""
     if same_file(model_file, data_file):
         raise CliError(f"the model and data files are the same file: {model_file}", "give two different files")
     for path in (model_file, data_file):
-        check_output_file(path, overwrite, "choose another output or pass --overwrite")
+        check_output_file(path, overwrite, f"choose another output or pass {overwrite_option}")
 
 
 def cmd_solve(args) -> int:
