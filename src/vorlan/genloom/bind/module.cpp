@@ -74,11 +74,16 @@ PYBIND11_MODULE(genloom, m) {
     providers.append(py::make_tuple("GOOGLE", "google"));
     providers.append(py::make_tuple("OLLAMA", "ollama"));
     m.attr("LLMProvider") = Enum("LLMProvider", providers, py::arg("module") = "vorlan.genloom");
+    m.attr("LLMProvider").attr("__doc__") =
+        "The LLM services a call can go to: OpenAI, Google Gemini or a local Ollama server.";
     py::list modes;
     modes.append("NONE");
     modes.append("BNF");
     modes.append("CODE");
     m.attr("Grammar") = Enum("Grammar", modes, py::arg("module") = "vorlan.genloom");
+    m.attr("Grammar").attr("__doc__") =
+        "Which grammar reference goes into the prompts: none, the grammar document (BNF) or the\n"
+        "compiler's source (CODE).";
 
     register_grammar(m);
     register_fewshot(m);

@@ -115,7 +115,9 @@ PYBIND11_MODULE(vorlan_core, m) {
     g_syntax_error.inc_ref();
     g_semantic_error.inc_ref();
 
-    py::class_<vc::Compiler>(m, "QelCompiler")
+    py::class_<vc::Compiler>(m, "QelCompiler",
+                             "Compiles a Vorlan model text with its data text; after a successful compile it\n"
+                             "holds the declarations (ast), the data and the flat linear instance.")
         .def(py::init<>())
         .def(
             "compile_model",
