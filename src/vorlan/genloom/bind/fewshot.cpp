@@ -7,21 +7,26 @@
 #include <vector>
 
 #include "common/quote.hpp"
-#include "genloom/bind/host_text.hpp"
+#include "common/host.hpp"
 #include "genloom/bind/registry.hpp"
 #include "genloom/core/fewshot.hpp"
 
 namespace genloom {
+using vorlan::host::utf8_of;
+using vorlan::host::str_of;
+using vorlan::host::require_str;
+using vorlan::host::fs_bytes;
+using vorlan::host::fs_str;
+using vorlan::host::clamp_size;
+using vorlan::host::path_object;
+using vorlan::host::type_name;
 
 namespace {
 namespace fs = genloom::fewshot;
 
-py::object Path(py::handle p) { return py::module_::import("pathlib").attr("Path")(p); }
-
 void require_int(py::handle v, const char* name) {
     if (!PyLong_Check(v.ptr()))
-        throw py::type_error(std::string(name) + " must be int, not " +
-                             std::string(py::str(py::type::handle_of(v).attr("__name__"))));
+        throw py::type_error(std::string(name) + " must be int, not " + type_name(v));
 }
 
 py::str safe_read_text(py::object path, py::object max_chars) {
@@ -43,7 +48,7 @@ py::str safe_read_text(py::object path, py::object max_chars) {
 }
 
 py::tuple find_pair_in_folder(py::object desc_path) {
-    py::object p = Path(desc_path);
+    py::object p = path_object(desc_path);
     py::object folder = p.attr("parent");
     std::string stem = fs_bytes(p.attr("stem"));
     std::string folder_fs = fs_bytes(folder);
@@ -75,7 +80,7 @@ py::list gather_few_shots(py::object problem_description, py::object k, py::obje
         for (py::handle hit : hits) {
             // A hit without a usable "path" is left out here and skipped below.
             try {
-                names.push_back(utf8_of(py::str(Path(hit[py::str("path")]).attr("name"))));
+                names.push_back(utf8_of(py::str(path_object(hit[py::str("path")]).attr("name"))));
             } catch (py::error_already_set& e) {
                 if (!is_ordinary(e)) throw;
             }
@@ -90,7 +95,7 @@ py::list gather_few_shots(py::object problem_description, py::object k, py::obje
     }
     for (py::handle hit : hits) {
         try {
-            py::object desc_path = Path(hit[py::str("path")]);
+            py::object desc_path = path_object(hit[py::str("path")]);
             py::object desc_text = G("_safe_read_text")(desc_path);
             py::tuple pair = G("_find_pair_in_folder")(desc_path);
             py::object mod_path = pair[0], dat_path = pair[1];

@@ -3,11 +3,15 @@
 #include <cerrno>
 #include <stdexcept>
 
-#include "genloom/bind/host_text.hpp"
+#include "common/host.hpp"
 #include "genloom/bind/registry.hpp"
 #include "genloom/core/resources.hpp"
 
 namespace genloom {
+using vorlan::host::utf8_of;
+using vorlan::host::str_of;
+using vorlan::host::fs_bytes;
+using vorlan::host::fs_str;
 
 namespace {
 namespace res = genloom::resources;

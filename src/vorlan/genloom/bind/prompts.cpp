@@ -6,11 +6,14 @@
 #include <vector>
 
 #include "common/quote.hpp"
-#include "genloom/bind/host_text.hpp"
+#include "common/host.hpp"
 #include "genloom/bind/registry.hpp"
 #include "genloom/core/prompts.hpp"
 
 namespace genloom {
+using vorlan::host::utf8_of;
+using vorlan::host::str_of;
+using vorlan::host::require_str;
 
 namespace {
 namespace pr = genloom::prompts;

@@ -8,7 +8,7 @@
 // declaration maps returned are the caller's own objects.
 #include <pybind11/pybind11.h>
 
-#include "linemit/bind/host.hpp"
+#include "common/host.hpp"
 
 namespace py = pybind11;
 using namespace vorlan::host;

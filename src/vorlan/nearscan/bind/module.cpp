@@ -7,9 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "common/host.hpp"
 #include "nearscan/core/scan.hpp"
 
 namespace py = pybind11;
+using vorlan::host::fs_bytes;
+using vorlan::host::fs_str;
+using vorlan::host::path_object;
+using vorlan::host::require_str;
+using vorlan::host::str_of;
+using vorlan::host::type_name;
+using vorlan::host::utf8_of;
 
 namespace {
 
@@ -20,12 +28,6 @@ constexpr long long kDefaultMaxChars = 100000;
 py::module_* g_module = nullptr;
 
 py::object M(const char* name) { return g_module->attr(name); }
-
-std::string type_name(py::handle v) { return py::str(py::type::handle_of(v).attr("__name__")); }
-
-void require_str(py::handle v, const char* name) {
-    if (!PyUnicode_Check(v.ptr())) throw py::type_error(std::string(name) + " must be str, not " + type_name(v));
-}
 
 // An int that is not a bool, as a long long clamped to its range.
 long long int_arg(py::handle v, const char* name) {
@@ -38,42 +40,8 @@ long long int_arg(py::handle v, const char* name) {
     return r;
 }
 
-std::string utf8_of(py::handle s) {
-    Py_ssize_t n = 0;
-    if (const char* p = PyUnicode_AsUTF8AndSize(s.ptr(), &n)) return std::string(p, static_cast<std::size_t>(n));
-    PyErr_Clear();
-    auto b = py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(s.ptr(), "utf-8", "surrogatepass"));
-    if (!b) throw py::error_already_set();
-    return std::string(PyBytes_AS_STRING(b.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(b.ptr())));
-}
-
-py::str str_of(std::string_view s) {
-    PyObject* o = PyUnicode_DecodeUTF8(s.data(), static_cast<Py_ssize_t>(s.size()), "surrogatepass");
-    if (!o) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(o);
-}
-
-// os.fspath(p) as file-system bytes.
-std::string fs_bytes(py::handle p) {
-    auto fs = py::reinterpret_steal<py::object>(PyOS_FSPath(p.ptr()));
-    if (!fs) throw py::error_already_set();
-    if (PyBytes_Check(fs.ptr()))
-        return std::string(PyBytes_AS_STRING(fs.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(fs.ptr())));
-    auto b = py::reinterpret_steal<py::object>(PyUnicode_EncodeFSDefault(fs.ptr()));
-    if (!b) throw py::error_already_set();
-    return std::string(PyBytes_AS_STRING(b.ptr()), static_cast<std::size_t>(PyBytes_GET_SIZE(b.ptr())));
-}
-
-py::str fs_str(std::string_view s) {
-    PyObject* o = PyUnicode_DecodeFSDefaultAndSize(s.data(), static_cast<Py_ssize_t>(s.size()));
-    if (!o) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(o);
-}
-
-py::object Path(py::handle p) { return py::module_::import("pathlib").attr("Path")(p); }
-
 py::list iter_description_files(py::object models_dir) {
-    py::object base = Path(models_dir);
+    py::object base = path_object(models_dir);
     std::string root = fs_bytes(base);
     std::vector<std::string> rel;
     {
@@ -81,7 +49,7 @@ py::list iter_description_files(py::object models_dir) {
         rel = nearscan::find_descriptions(root);
     }
     py::list out;
-    for (const auto& r : rel) out.append(Path(fs_str(nearscan::join_path(root, r))));
+    for (const auto& r : rel) out.append(path_object(fs_str(nearscan::join_path(root, r))));
     return out;
 }
 
@@ -141,9 +109,9 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     py::object directory;
     bool given = !models_dir.is_none() && !(PyUnicode_Check(models_dir.ptr()) && py::len(models_dir) == 0);
     if (given) {
-        directory = Path(models_dir);
+        directory = path_object(models_dir);
     } else {
-        py::object repo_root = Path(M("__file__")).attr("resolve")().attr("parent");
+        py::object repo_root = path_object(M("__file__")).attr("resolve")().attr("parent");
         directory = repo_root.attr("__truediv__")("qel_models");
     }
     if (!py::bool_(directory.attr("exists")())) {

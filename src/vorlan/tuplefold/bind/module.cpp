@@ -5,7 +5,7 @@
 // looked up when used, as a host-language implementation would.
 #include <pybind11/pybind11.h>
 
-#include "linemit/bind/host.hpp"
+#include "common/host.hpp"
 
 namespace py = pybind11;
 using namespace vorlan::host;
