@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "vorlan_core/core/compiler.hpp"
-#include "vorlan_core/core/lexer.hpp"
-#include "vorlan_core/core/parser.hpp"
-#include "vorlan_core/core/sema.hpp"
+#include "vorlan_core/core/syntax/lexer.hpp"
+#include "vorlan_core/core/syntax/parser.hpp"
+#include "vorlan_core/core/diagnostics/corrector.hpp"
 
 using namespace vorlan::compiler;
 

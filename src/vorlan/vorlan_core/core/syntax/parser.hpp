@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "vorlan_core/core/ast.hpp"
+#include "vorlan_core/core/syntax/ast.hpp"
 
 namespace vorlan::compiler {
 

@@ -9,7 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "vorlan_core/core/ast.hpp"
+#include "vorlan_core/core/instance.hpp"
+#include "vorlan_core/core/syntax/ast.hpp"
 
 namespace vorlan::compiler {
 
@@ -141,5 +142,59 @@ struct Lin {
     std::vector<std::pair<std::int32_t, double>> terms;
     double c = 0.0;
 };
+
+inline Value lin_value(std::shared_ptr<Lin> l) {
+    Value v;
+    v.k = Value::K::Lin;
+    v.lin = std::move(l);
+    return v;
+}
+// The expression 1 * variable.
+inline Value var_value(std::int64_t var) {
+    auto l = std::make_shared<Lin>();
+    l->terms.emplace_back(static_cast<std::int32_t>(var), 1.0);
+    return lin_value(std::move(l));
+}
+inline Value set_value(std::shared_ptr<SetV> s) {
+    Value v;
+    v.k = Value::K::Set;
+    v.set = std::move(s);
+    return v;
+}
+inline Value tuple_value(std::vector<Value> items, const TupleType* t) {
+    Value v;
+    v.k = Value::K::Tuple;
+    v.tup = std::make_shared<std::vector<Value>>(std::move(items));
+    v.ttype = t;
+    return v;
+}
+inline Value array_value(std::shared_ptr<ArrV> a) {
+    Value v;
+    v.k = Value::K::Array;
+    v.arr = std::move(a);
+    return v;
+}
+inline bool has_vars(const Value& v) { return v.k == Value::K::Lin && !v.lin->terms.empty(); }
+
+// acc as a linear value that no other Value shares, ready to be added to.
+inline Lin& own_lin(Value& acc) {
+    if (acc.k != Value::K::Lin) {
+        auto l = std::make_shared<Lin>();
+        l->c = acc.num();
+        acc = lin_value(std::move(l));
+    } else if (acc.lin.use_count() > 1) {
+        acc = lin_value(std::make_shared<Lin>(*acc.lin));
+    }
+    return *acc.lin;
+}
+
+// Number as messages write it: up to 15 significant digits, "infinity" for infinities.
+std::string num_text(double d);
+// A count for messages; SIZE_MAX stands for a product or span that did not fit.
+std::string count_text(std::size_t n);
+// The kind of a value as messages name it: "an int", "a set", ...
+const char* kind_word(Value::K k);
+// The index components of v appended to out (tuples flattened).
+void flatten_index(const Value& v, std::vector<IndexValue>& out);
 
 }  // namespace vorlan::compiler

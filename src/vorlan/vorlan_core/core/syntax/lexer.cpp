@@ -1,4 +1,4 @@
-#include "vorlan_core/core/lexer.hpp"
+#include "vorlan_core/core/syntax/lexer.hpp"
 
 #include "common/text.hpp"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "vorlan_core/core/lexer.hpp"
+#include "vorlan_core/core/syntax/lexer.hpp"
 
 namespace vorlan::compiler {
 

@@ -1,0 +1,174 @@
+// Declarations evaluated in model order: index sets, data, decision variables and dexprs.
+#include "vorlan_core/core/sema/sema.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vorlan::compiler {
+
+std::vector<std::shared_ptr<SetV>> Sema::eval_dims(const std::vector<Dim>& dims) {
+    std::vector<std::shared_ptr<SetV>> out;
+    for (auto& d : dims) {
+        Value v = eval(*d.set);
+        auto s = as_set(v, *d.set);
+        if (s->name.empty() || s->name.front() == '\'') {
+            auto copy = std::make_shared<SetV>(*s);
+            std::string q = quote(*d.set);
+            copy->name = q.size() >= 2 ? q.substr(1, q.size() - 2) : q;
+            s = copy;
+        }
+        out.push_back(s);
+    }
+    return out;
+}
+
+// Calls fn(flat, index values) for every cell of dims, with binders bound.
+void Sema::each_cell(const std::vector<Dim>& dims, const std::vector<std::shared_ptr<SetV>>& sets,
+               const std::function<void(std::size_t, const std::vector<Value>&)>& fn) {
+    std::vector<Value> idx(sets.size());
+    std::function<void(std::size_t, std::size_t)> rec = [&](std::size_t k, std::size_t flat) {
+        if (k == sets.size()) return fn(flat, idx);
+        for (std::size_t i = 0; i < sets[k]->size(); ++i) {
+            step(dims[k].pos);
+            idx[k] = sets[k]->at(i);
+            bool bound = !dims[k].binder.empty();
+            if (bound) env_.emplace_back(dims[k].binder, &idx[k], Value(), sets[k]->is_range ? nullptr : sets[k].get(), i);
+            rec(k + 1, flat * sets[k]->size() + i);
+            if (bound) env_.pop_back();
+        }
+    };
+    rec(0, 0);
+}
+
+void Sema::eval_data(const Item& it, Symbol& sym) {
+    if (sym.postsolve) return;
+    auto sets = eval_dims(it.dims);
+    DataAssign* a = it.external ? assigns_[it.name] : nullptr;
+    if (sets.empty()) {
+        if (a) sym.value = convert(*a->value, it.type, "'" + it.name + "'");
+        else if (it.value) sym.value = coerce(eval(*it.value), it.type, it.name, it.value->pos);
+        else sym.value = zero_of(it.type);
+        if (sym.value.k == Value::K::Set) {
+            auto named = std::make_shared<SetV>(*sym.value.set);
+            named->name = it.name;
+            sym.value.set = named;
+        }
+    } else {
+        auto arr = std::make_shared<ArrV>();
+        arr->name = it.name;
+        arr->dims = sets;
+        std::size_t n = arr->size();
+        if (n > lim_.max_cells) fail(it.pos, "array '" + it.name + "' has too many cells (" + count_text(n) + ")");
+        arr->allocate(it.type.kind == TypeRef::K::Float ? ArrV::Store::Floats
+                      : it.type.kind == TypeRef::K::Int ? ArrV::Store::Ints
+                                                         : ArrV::Store::Values,
+                      n);
+        if (a) {
+            std::vector<std::size_t> pos(sets.size(), 0);
+            convert_array(*a->value, sets, 0, it.type, it.name, pos, *arr, 0);
+        } else if (it.value) {
+            each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<Value>&) {
+                arr->put(flat, coerce(eval(*it.value), it.type, it.name, it.value->pos));
+            });
+        } else {
+            Value z = zero_of(it.type);
+            for (std::size_t k = 0; k < n; ++k) arr->put(k, z);
+        }
+        sym.value = array_value(arr);
+    }
+    if (!it.with_set.empty()) {
+        auto other = syms_.find(it.with_set);
+        if (sym.value.k != Value::K::Set || it.type.elem->kind != TypeRef::K::Tuple)
+            fail(it.with_pos, "'with' applies to a set of tuples");
+        const TupleType* tt = tuple_type(it.type.elem->tuple_name);
+        int fi = tt->field_index(it.with_field);
+        if (fi < 0) fail(it.with_pos, "tuple type '" + tt->name + "' has no field '" + it.with_field + "'");
+        if (other == syms_.end() || other->second.value.k != Value::K::Set)
+            fail(it.with_pos, "'" + it.with_set + "' is not a set");
+        for (auto& el : sym.value.set->elems) {
+            const Value& fv = (*el.tup)[static_cast<std::size_t>(fi)];
+            if (other->second.value.set->find(fv) < 0) {
+                Pos p = a ? a->pos : it.pos;
+                throw EvalError{p, "element " + value_text(el) + " of '" + it.name + "': field '" + it.with_field +
+                                       "' = " + value_text(fv) + " is not in '" + it.with_set + "'",
+                                a ? "data" : "model"};
+            }
+        }
+    }
+    // The data file's value is converted; its tree is not read again.
+    if (a) a->value.reset();
+    sym.ready = true;
+}
+
+void Sema::eval_dvar(const Item& it, Symbol& sym) {
+    auto sets = eval_dims(it.dims);
+    auto base = static_cast<std::int64_t>(inst_->variables.size());
+    std::size_t n = ArrV::cells_of(sets);
+    if (n > lim_.max_variables - std::min(lim_.max_variables, inst_->variables.size()))
+        fail(it.name_pos, "the model has more than " + std::to_string(lim_.max_variables) + " variables ('" + it.name +
+                              "' adds " + count_text(n) + ")");
+    inst_->variables.reserve(inst_->variables.size() + n);
+    bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
+    double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
+    double hi0 = it.vtype == "boolean" ? 1.0 : kInf;
+    each_cell(it.dims, sets, [&](std::size_t, const std::vector<Value>& idx) {
+        Variable v;
+        v.name = it.name;
+        v.index.reserve(idx.size());
+        for (auto& x : idx) flatten_index(x, v.index);
+        v.lower = lo0;
+        v.upper = hi0;
+        v.integer = integer;
+        if (it.lo) {
+            v.lower = std::max(lo0, as_num(eval(*it.lo), *it.lo, "a variable bound"));
+            v.upper = std::min(hi0, as_num(eval(*it.hi), *it.hi, "a variable bound"));
+        }
+        if (integer) {
+            v.lower = std::ceil(v.lower - 1e-9) + 0.0;
+            v.upper = std::floor(v.upper + 1e-9) + 0.0;
+        }
+        if (v.lower > v.upper || std::isnan(v.lower) || std::isnan(v.upper))
+            fail(it.lo ? it.lo->pos : it.name_pos,
+                 "empty bounds for variable '" + v.full_name() + "': " + num_text(v.lower) + ".." + num_text(v.upper) +
+                     (integer ? " (no integer value fits)" : " (lower bound above upper bound)"));
+        inst_->variables.push_back(std::move(v));
+    });
+    if (sets.empty()) {
+        sym.value = var_value(base);
+    } else {
+        auto arr = std::make_shared<ArrV>();
+        arr->name = it.name;
+        arr->dims = sets;
+        arr->var_base = base;
+        sym.value = array_value(arr);
+    }
+    sym.ready = true;
+}
+
+void Sema::eval_dexpr(const Item& it, Symbol& sym) {
+    auto sets = eval_dims(it.dims);
+    auto check = [&](Value v) {
+        if (!v.is_num() && v.k != Value::K::Lin)
+            fail(it.value->pos, "dexpr '" + it.name + "' must be a numeric or linear expression, found " +
+                                    kind_word(v.k));
+        if (it.type.kind == TypeRef::K::Float && v.k == Value::K::Int) v = Value::Float(v.num());
+        return v;
+    };
+    if (sets.empty()) {
+        sym.value = check(eval(*it.value));
+    } else {
+        auto arr = std::make_shared<ArrV>();
+        arr->name = it.name;
+        arr->dims = sets;
+        std::size_t n = arr->size();
+        if (n > lim_.max_cells) fail(it.pos, "dexpr '" + it.name + "' has too many cells (" + count_text(n) + ")");
+        arr->cells.resize(n);
+        each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<Value>&) {
+            arr->cells[flat] = check(eval(*it.value));
+        });
+        sym.value = array_value(arr);
+    }
+    sym.ready = true;
+}
+
+}  // namespace vorlan::compiler

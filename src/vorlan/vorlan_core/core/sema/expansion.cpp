@@ -1,0 +1,159 @@
+// Expansion of constraint blocks into the rows of the flat instance.
+#include "vorlan_core/core/sema/sema.hpp"
+
+#include <algorithm>
+
+namespace vorlan::compiler {
+
+std::vector<Term> Sema::merge(const Lin& l) {
+    auto by_var = [](const auto& a, const auto& b) { return a.first < b.first; };
+    std::vector<Term> out;
+    out.reserve(l.terms.size());
+    std::vector<std::pair<std::int32_t, double>> sorted;
+    const auto* t = &l.terms;
+    // Sums over a variable array usually come in variable order already.
+    if (!std::is_sorted(l.terms.begin(), l.terms.end(), by_var)) {
+        sorted = l.terms;
+        std::sort(sorted.begin(), sorted.end(), by_var);
+        t = &sorted;
+    }
+    for (auto& [v, c] : *t) {
+        if (!out.empty() && out.back().var == v) out.back().coef += c;
+        else out.push_back({v, c});
+    }
+    out.erase(std::remove_if(out.begin(), out.end(), [](const Term& x) { return x.coef == 0.0; }), out.end());
+    terms_ += out.size();
+    if (terms_ > lim_.max_terms)
+        fail({}, "the instance has more than " + std::to_string(lim_.max_terms) + " nonzero terms; it is too large");
+    return out;
+}
+
+std::string Sema::row_name(const std::string& label, const std::vector<IndexValue>& idx, int line) {
+    std::string name;  // appended piece by piece: GCC 12 warns falsely on the chained form
+    if (label.empty()) {
+        name.append("the constraint at line ").append(std::to_string(line));
+        if (!idx.empty()) name.append(" ").append(index_text(idx));
+    } else {
+        name.append("constraint '").append(label).append(index_text(idx)).append("'");
+    }
+    return name;
+}
+
+void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std::vector<IndexValue> idx) {
+    const Expr& e = rel;
+    if (e.kind == Expr::K::Nary && (e.ops[0] == "||" || e.ops[0] == "&&"))
+        fail(e.pos, "logical constraints between relations ('" + e.ops[0] +
+                        "') are not supported; use a binary variable with big-M constraints");
+    if (e.kind == Expr::K::Unary && e.text == "!")
+        fail(e.pos, "negated constraints ('!') are not supported; write the opposite relation, or use a binary "
+                    "variable with big-M constraints");
+    if (e.kind != Expr::K::Compare)
+        fail(e.pos, "expected a relation (<=, >= or ==) in the constraint, found " + quote(e));
+    Row row;
+    row.label = label;
+    row.index = std::move(idx);
+    row.line = s.pos.line;
+    std::vector<Value> vs;
+    for (auto& k : e.kids) vs.push_back(eval(*k));
+    for (std::size_t i = 0; i < vs.size(); ++i)
+        if (!vs[i].is_num() && vs[i].k != Value::K::Lin)
+            fail(e.kids[i]->pos, "a constraint compares numbers or linear expressions, found " +
+                                     std::string(kind_word(vs[i].k)) + " " + quote(*e.kids[i]));
+    bool linear = std::any_of(vs.begin(), vs.end(), [](const Value& v) { return v.k == Value::K::Lin; });
+    for (auto& op : e.ops)
+        if ((op == "<" || op == ">" || op == "!=") && linear)
+            fail(e.pos, "strict '" + op + "' is not allowed in a constraint; use " +
+                            (op == "!=" ? "a binary variable with big-M constraints" : std::string("'") + op + "='") +
+                            " in " + quote(e));
+    if (e.ops.size() > 2) fail(e.pos, "a constraint has at most two relations (lo <= expr <= hi)");
+    if (e.ops.size() == 2) {
+        bool up = e.ops[0] == "<=" && e.ops[1] == "<=";
+        bool down = e.ops[0] == ">=" && e.ops[1] == ">=";
+        if (!up && !down)
+            fail(e.pos, "a range constraint is written 'lo <= expr <= hi' (or with '>=' twice), found " + quote(e));
+        if (has_vars(vs[0]) || has_vars(vs[2]))
+            fail(e.kids[has_vars(vs[0]) ? 0 : 2]->pos,
+                 "the bounds of a range constraint must be data, without decision variables: " + quote(e));
+        double lo = up ? vs[0].num() : vs[2].num();
+        double hi = up ? vs[2].num() : vs[0].num();
+        if (vs[0].k == Value::K::Lin) lo = to_lin(vs[up ? 0 : 2])->c, hi = to_lin(vs[up ? 2 : 0])->c;
+        auto mid = to_lin(vs[1]);
+        row.terms = merge(*mid);
+        row.lower = lo - mid->c + 0.0;
+        row.upper = hi - mid->c + 0.0;
+        if (row.lower > row.upper + 1e-9)
+            fail(e.pos, row_name(label, row.index, row.line) + " can never hold: its range is empty (" +
+                            num_text(lo) + " > " + num_text(hi) + ")");
+    } else {
+        const std::string& op = e.ops[0];
+        if (!linear) {
+            int c = compare_vals(vs[0], vs[1], e);
+            if (!cmp_holds(op, c))
+                fail(e.pos, row_name(label, row.index, row.line) + " can never hold: " + quote(e) + " is " +
+                                value_text(vs[0]) + " " + op + " " + value_text(vs[1]));
+            return;
+        }
+        Value d = std::move(vs[0]);
+        add_into(d, vs[1], -1.0);
+        row.terms = merge(*d.lin);
+        double rhs = -d.lin->c;
+        rhs += 0.0;  // no negative zero in the instance
+        if (op == "<=") row.upper = rhs;
+        else if (op == ">=") row.lower = rhs;
+        else row.lower = row.upper = rhs;
+    }
+    if (row.terms.empty()) {
+        bool ok = row.lower <= 1e-9 && row.upper >= -1e-9;
+        if (!ok)
+            fail(e.pos, row_name(label, row.index, row.line) + " can never hold: " + quote(e) +
+                            " has no variables left and reduces to 0 in [" + num_text(row.lower) + ", " +
+                            num_text(row.upper) + "]");
+        return;
+    }
+    if (inst_->rows.size() >= lim_.max_rows)
+        fail(e.pos, "the model has more than " + std::to_string(lim_.max_rows) + " constraints; it is too large");
+    inst_->rows.push_back(std::move(row));
+}
+
+void Sema::exec(const Stmt& s, const std::string& family, std::vector<IndexValue>& idx) {
+    switch (s.kind) {
+        case Stmt::K::Block:
+            for (auto& b : s.body) exec(*b, family, idx);
+            return;
+        case Stmt::K::If:
+            if (as_bool(eval(*s.expr), *s.expr, "an 'if' condition")) {
+                for (auto& b : s.body) exec(*b, family, idx);
+            } else {
+                for (auto& b : s.else_body) exec(*b, family, idx);
+            }
+            return;
+        case Stmt::K::Forall: {
+            std::string fam = s.label.name.empty() ? family : s.label.name;
+            std::size_t mark = env_.size();
+            each(s.iters, 0, [&] {
+                std::size_t n = idx.size();
+                for (std::size_t i = mark; i < env_.size(); ++i) flatten_index(env_[i].value(), idx);
+                for (auto& b : s.body) exec(*b, fam, idx);
+                idx.resize(n);
+            });
+            return;
+        }
+        case Stmt::K::Constraint: {
+            step(s.pos);
+            if (!s.label.name.empty()) {
+                std::vector<IndexValue> li;
+                if (!s.label.index.empty()) {
+                    for (auto& x : s.label.index) flatten_index(eval(*x), li);
+                } else {
+                    li = idx;
+                }
+                add_row(s, *s.expr, s.label.name, std::move(li));
+            } else {
+                add_row(s, *s.expr, family, idx);
+            }
+            return;
+        }
+    }
+}
+
+}  // namespace vorlan::compiler
