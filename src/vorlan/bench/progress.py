@@ -54,11 +54,13 @@ class RunProgress:
                     self._line(f"{record['set']}/{record['id']}: error: {record.get('error') or ''}")
                 self._draw()
             else:
-                verdict = "correct" if record.get("correct") else "wrong"
                 seconds = record.get("seconds")
                 took = f" in {seconds:.1f}s" if isinstance(seconds, (int, float)) else ""
-                self.stream.write(f"{record['set']}/{record['id']}: {record.get('status')}, {verdict}{took} "
-                                  f"[{self.status()}]\n")
+                if record.get("status") == "error":
+                    verdict = f"error{took}: {record.get('error') or ''}"
+                else:
+                    verdict = f"{record.get('status')}, {'correct' if record.get('correct') else 'wrong'}{took}"
+                self.stream.write(f"{record['set']}/{record['id']}: {verdict} [{self.status()}]\n")
                 self.stream.flush()
 
     def note(self, text: str) -> None:
