@@ -16,6 +16,8 @@ import re
 from dataclasses import dataclass
 from pathlib import Path
 
+from vorlan.textfile import read_text
+
 QUESTION_FIELDS = ("en_question", "question")
 ANSWER_FIELDS = ("en_answer", "answer")
 
@@ -71,10 +73,7 @@ def set_name(path: str | Path) -> str:
 
 
 def _records(path: Path) -> list:
-    try:
-        text = path.read_text(encoding="utf-8-sig")
-    except UnicodeDecodeError:
-        text = path.read_text(encoding="latin-1")
+    text = read_text(path)
     stripped = text.lstrip()
     if stripped.startswith("["):
         try:

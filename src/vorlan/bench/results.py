@@ -13,6 +13,8 @@ import math
 import os
 from pathlib import Path
 
+from vorlan.cli.files import write_text_atomic
+
 RESULTS = "results.jsonl"
 RUN_INFO = "run.json"
 
@@ -120,15 +122,6 @@ class ResultsWriter:
     def __exit__(self, *exc):
         self.close()
         return False
-
-
-def write_text_atomic(path: Path, text: str) -> None:
-    """Write a file through a temporary sibling and a rename, so a reader never sees half of it."""
-    path.parent.mkdir(parents=True, exist_ok=True)
-    tmp = path.with_name(f".{path.name}.{os.getpid()}.tmp")
-    with open(tmp, "w", encoding="utf-8", errors="surrogateescape", newline="") as f:
-        f.write(text)
-    os.replace(tmp, path)
 
 
 def prepare_run(directory: str | Path, settings: dict, resume: bool) -> list[dict]:
