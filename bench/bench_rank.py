@@ -1,17 +1,14 @@
-"""Ranking latency of vorlan.nearscan with the real embedding model, and module load times.
+"""Few-shot retrieval latency with the real embedding model: cached ranking next to the uncached
+path (encode every description on every call, as plain sentence-transformers use does), the
+embedding library's import and load times apart, a cold `vorlan rank` over the bundled
+examples, and a first `vorlan solve` up to its first LLM request.
 
-Usage: PYTHONPATH=<staged package> python bench/bench_rank.py [sizes...]   (default 30 1000 10000)
-Set BENCH_TORCH_THREADS=N to fix the tensor library's thread count in the measured processes.
+Usage: PYTHONPATH=<staged package> python bench/bench_rank.py [--uncached-max N] [sizes...]
+       (default sizes 30 1000 10000; the uncached path is measured up to N descriptions, default
+       all; BENCH_TORCH_THREADS=N fixes the tensor library's thread count in the measured
+       processes)
 
-For every size a fresh process builds a tree of synthetic descriptions and ranks it twice:
-the first call includes importing the embedding library and constructing the model, the
-warm call reuses the cached model. Each call is split into
-  load  - _load_model (only the first call pays it: importing the embedding library and
-          constructing the model; the tensor library is imported beforehand, timed apart),
-  encode- model.encode of the descriptions and the query,
-  score - torch.matmul and moving the scores to host memory,
-  read  - everything else: walking the tree, reading and capping the files, building
-          and sorting the result records.
+Every measurement runs in fresh processes with an empty cache folder of its own.
 """
 
 import json
@@ -24,6 +21,8 @@ import tempfile
 import time
 from pathlib import Path
 
+REPO = Path(__file__).resolve().parent.parent
+MODEL = "sentence-transformers/all-MiniLM-L6-v2"
 WORDS = ("warehouse store plant truck route demand supply cost profit machine worker shift nurse "
          "food nutrient item weight value capacity budget project period inventory order roll width "
          "pattern node arc flow path city depot facility customer crop land water loan cash bond").split()
@@ -34,6 +33,7 @@ PHRASES = [
     "The planner must choose which {a} to open, paying a fixed cost, to serve each {b}.",
     "There are {n} {a}s and {m} {b}s; the {c} between them is known in advance.",
 ]
+QUERY = "Ship goods from warehouses to stores at the least total transportation cost."
 
 
 def synthetic(i: int, rng: random.Random) -> str:
@@ -44,103 +44,208 @@ def synthetic(i: int, rng: random.Random) -> str:
     return f"Problem {i}. " + " ".join(parts)
 
 
-CHILD = r'''
+# Two ranking calls in one process; the model is loaded (and timed) before them.
+RANK_CHILD = r'''
 import json, os, sys, time
-t = time.perf_counter()
-import torch
-torch_import = time.perf_counter() - t
 if os.environ.get("BENCH_TORCH_THREADS"):
+    import torch
     torch.set_num_threads(int(os.environ["BENCH_TORCH_THREADS"]))
 import vorlan.nearscan as n
-root, query = sys.argv[1], sys.argv[2]
-timing = {}
-real_load, real_matmul = n._load_model, torch.matmul
-
-
-def add(key, t0):
-    timing[key] = timing.get(key, 0.0) + time.perf_counter() - t0
-
+name, root, query = sys.argv[1:4]
+t = time.perf_counter()
+model = n._load_model(name)
+load = time.perf_counter() - t
+stats = {"encode": 0.0, "texts": 0}
 
 class Timed:
-    def __init__(self, m):
-        self.m = m
-
-    def encode(self, *a, **k):
+    def encode(self, texts, **kw):
         t0 = time.perf_counter()
         try:
-            return self.m.encode(*a, **k)
+            return model.encode(texts, **kw)
         finally:
-            add("encode", t0)
+            stats["encode"] += time.perf_counter() - t0
+            stats["texts"] += len(texts)
 
-
-class TimedTensor:
-    def __init__(self, t):
-        self.t = t
-
-    def cpu(self):
-        t0 = time.perf_counter(); r = self.t.cpu(); add("score", t0); return TimedTensor(r)
-
-    def tolist(self):
-        t0 = time.perf_counter(); r = self.t.tolist(); add("score", t0); return r
-
-
-def timed_load(name):
-    t0 = time.perf_counter()
-    model = real_load(name)
-    add("load", t0)
-    return Timed(model) if model is not None else None
-
-
-def matmul(a, b):
-    t0 = time.perf_counter(); r = real_matmul(a, b); add("score", t0); return TimedTensor(r)
-
-
-n._load_model, torch.matmul = timed_load, matmul
-out = []
-for call in ("first", "warm"):
-    timing.clear()
+n._MODEL_CACHE[name] = Timed()
+rows = []
+for call in ("first", "second"):
+    stats.update(encode=0.0, texts=0)
     t0 = time.perf_counter()
     res = n.rank_problem_descriptions(query, root, top_k=10)
-    total = time.perf_counter() - t0
-    timing.setdefault("load", 0.0)
-    timing["read"] = total - timing["load"] - timing["encode"] - timing["score"]
-    out.append({"call": call, "total": total, **timing, "results": len(res), "torch_import": torch_import})
-print(json.dumps(out))
+    rows.append({"call": call, "total": time.perf_counter() - t0, **stats, "results": len(res)})
+print(json.dumps({"load": load, "rows": rows, "top": res[0]["path"], "scores": [r["score"] for r in res]}))
+'''
+
+# The vorlan command in-process, with the embedding library's import and the model's
+# construction timed apart; for solve, the clock stops at the first LLM request.
+CLI_CHILD = r'''
+import json, os, sys, time
+T0 = time.perf_counter()
+marks = {}
+import vorlan.nearscan as n
+real_load = n._load_model
+
+def timed_load(name):
+    if name in n._MODEL_CACHE:
+        return real_load(name)
+    t = time.perf_counter()
+    import sentence_transformers
+    marks["import"] = time.perf_counter() - t
+    t = time.perf_counter()
+    m = real_load(name)
+    marks["load"] = time.perf_counter() - t
+    return m
+
+n._load_model = timed_load
+from vorlan.cli import main
+status = main(sys.argv[1:])
+marks.setdefault("total", time.perf_counter() - T0)
+print("BENCH " + json.dumps({**marks, "status": status, "t0_wall": time.time() - (time.perf_counter() - T0)}),
+      file=sys.stderr)
 '''
 
 
-def load_time(module: str, runs: int = 5) -> float:
-    code = f"import time; t = time.perf_counter(); import {module}; print(time.perf_counter() - t)"
-    vals = [float(subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout)
-            for _ in range(runs)]
+def child_env(cache: str, **extra) -> dict:
+    env = {**os.environ, "VORLAN_CACHE_DIR": cache, "HF_HUB_OFFLINE": "1"}
+    env.update(extra)
+    return env
+
+
+def run_json(args, env, marker=None):
+    r = subprocess.run([sys.executable, *args], capture_output=True, text=True, env=env)
+    if r.returncode != 0 and marker is None:
+        raise RuntimeError(r.stderr[-2000:])
+    lines = (r.stderr if marker else r.stdout).splitlines()
+    if marker:
+        lines = [l[len(marker):] for l in lines if l.startswith(marker)]
+    if not lines:
+        raise RuntimeError(r.stderr[-2000:])
+    return json.loads(lines[-1]), r
+
+
+def median_time(code: str, runs: int = 3, env=None) -> float:
+    vals = [float(subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True,
+                                 env=env).stdout.split()[-1]) for _ in range(runs)]
     return statistics.median(vals)
 
 
-def main(argv: list[str]) -> int:
-    sizes = [int(a) for a in argv] or [30, 1000, 10000]
-    os.environ.setdefault("HF_HUB_OFFLINE", "1")
-    print(f"CPUs: {os.cpu_count()}, load average: {os.getloadavg()[0]:.1f}, "
-          f"tensor threads: {os.environ.get('BENCH_TORCH_THREADS', 'library default')}")
-    print(f"module load (median of 5 fresh processes): vorlan.nearscan {load_time('vorlan.nearscan') * 1000:.1f} ms, "
-          f"vorlan.genloom {load_time('vorlan.genloom') * 1000:.1f} ms")
-    query = "Ship goods from warehouses to stores at the least total transportation cost."
-    print(f"{'size':>6} {'call':>5} {'total s':>8} {'read s':>8} {'load s':>8} {'encode s':>9} {'score s':>8}")
+def library_times() -> None:
+    env = child_env(tempfile.mkdtemp())
+    startup = median_time("import time; t = time.perf_counter(); print(time.perf_counter() - t)", env=env)
+    torch_t = median_time("import time; t = time.perf_counter(); import torch; print(time.perf_counter() - t)", env=env)
+    st = median_time("import time; t = time.perf_counter(); import sentence_transformers; "
+                     "print(time.perf_counter() - t)", env=env)
+    st_after = median_time("import torch, time; t = time.perf_counter(); import sentence_transformers; "
+                           "print(time.perf_counter() - t)", env=env)
+    load = median_time("import sentence_transformers as s, time; t = time.perf_counter(); "
+                       f"s.SentenceTransformer({MODEL!r}); print(time.perf_counter() - t)", env=env)
+    local = median_time("import sentence_transformers as s, time; t = time.perf_counter(); "
+                        f"s.SentenceTransformer({MODEL!r}, local_files_only=True); print(time.perf_counter() - t)",
+                        env=env)
+    first_encode = median_time(
+        f"import sentence_transformers as s, time; m = s.SentenceTransformer({MODEL!r}); t = time.perf_counter(); "
+        "m.encode(['one short query'], convert_to_tensor=True, normalize_embeddings=True, show_progress_bar=False); "
+        "print(time.perf_counter() - t)", env=env)
+    modules = {m: median_time(f"import time; t = time.perf_counter(); import {m}; print(time.perf_counter() - t)",
+                              env=env) for m in ("vorlan.nearscan", "vorlan.genloom")}
+    print("\nModule load (median of 3 fresh processes): " +
+          ", ".join(f"{m} {t * 1000:.1f} ms" for m, t in modules.items()))
+    print("\nEmbedding library (median of 3 fresh processes):")
+    print(f"  import sentence_transformers   {st:6.2f} s  (of which torch alone {torch_t:.2f} s; "
+          f"the rest after torch {st_after:.2f} s)")
+    print(f"  construct the model            {load:6.2f} s  (local_files_only=True: {local:.2f} s)")
+    print(f"  first encode of one query      {first_encode:6.2f} s  (tensor library warm-up)")
+    print(f"  interpreter start-up           {startup * 1000:6.1f} ms")
+
+
+def ranking(sizes, uncached_max) -> None:
+    print("\nRanking (one fresh process per row; 'first' and 'second' are two calls in that process):")
+    print(f"{'size':>6} {'path':>22} {'call':>7} {'total s':>8} {'encode s':>9} {'texts':>6} {'other s':>8}")
     for size in sizes:
         with tempfile.TemporaryDirectory() as tmp:
             rng = random.Random(size)
             for i in range(size):
-                d = Path(tmp) / f"p{i:05d}"
-                d.mkdir()
+                d = Path(tmp) / "tree" / f"p{i:05d}"
+                d.mkdir(parents=True)
                 (d / "problem.txt").write_text(synthetic(i, rng), encoding="utf-8")
-            r = subprocess.run([sys.executable, "-c", CHILD, tmp, query], capture_output=True, text=True)
-            if r.returncode != 0:
-                print(r.stderr, file=sys.stderr)
-                return 1
-            rows = json.loads(r.stdout.splitlines()[-1])
-            print(f"{size:>6} (tensor library import before the first call: {rows[0]['torch_import']:.3f} s)")
-            for row in rows:
-                print(f"{size:>6} {row['call']:>5} {row['total']:>8.3f} {row['read']:>8.3f} {row['load']:>8.3f} "
-                      f"{row['encode']:>9.3f} {row['score']:>8.4f}")
+            tree, cache = str(Path(tmp) / "tree"), str(Path(tmp) / "cache")
+            runs = [("cache empty", {}), ("cache on disk", {})]
+            if size <= uncached_max:
+                runs.append(("uncached (before)", {"VORLAN_EMBEDDING_CACHE": "off"}))
+            scores = {}
+            for label, extra in runs:
+                out, _ = run_json(["-c", RANK_CHILD, MODEL, tree, QUERY], child_env(cache, **extra))
+                scores[label] = out["scores"]
+                for row in out["rows"]:
+                    other = row["total"] - row["encode"]
+                    print(f"{size:>6} {label:>22} {row['call']:>7} {row['total']:>8.3f} {row['encode']:>9.3f} "
+                          f"{row['texts']:>6} {other:>8.3f}")
+            if "uncached (before)" in scores:
+                diff = max(abs(a - b) for a, b in zip(scores["cache empty"], scores["uncached (before)"]))
+                print(f"{size:>6} largest score difference, cached vs uncached top 10: {diff:.2e}")
+
+
+def cold_rank() -> None:
+    cache = tempfile.mkdtemp()
+    env = child_env(cache)
+    walls = []
+    for _ in range(3):
+        t = time.perf_counter()
+        r = subprocess.run([sys.executable, "-m", "vorlan", "rank", QUERY], capture_output=True, text=True, env=env)
+        walls.append(time.perf_counter() - t)
+        if r.returncode != 0:
+            raise RuntimeError(r.stderr)
+    marks, _ = run_json(["-c", CLI_CHILD, "rank", QUERY], env, marker="BENCH ")
+    beyond = marks["total"] - marks["import"] - marks["load"]
+    print("\nCold `vorlan rank` over the bundled examples (fresh process, empty cache folder):")
+    print(f"  wall time, median of 3 runs    {statistics.median(walls):6.2f} s")
+    print(f"  in-process: import {marks['import']:.2f} s + load {marks['load']:.2f} s + everything else "
+          f"{beyond:.2f} s (target: at most 1 s)")
+
+
+def first_solve() -> None:
+    sys.path.insert(0, str(REPO / "tests" / "python"))
+    from fake_llm_server import PROXY_VARS, FakeOpenAI
+
+    arrivals = []
+
+    class Stamped(list):
+        def append(self, item):
+            arrivals.append(time.time())
+            super().append(item)
+
+    service = FakeOpenAI(texts=['{"model": "", "data": ""}'] * 4)
+    service.requests = Stamped()
+    env = {k: v for k, v in child_env(tempfile.mkdtemp(), **service.env()).items() if k not in PROXY_VARS}
+    with tempfile.TemporaryDirectory() as out:
+        marks, _ = run_json(["-c", CLI_CHILD, "solve", "A workshop makes tables and chairs; maximise profit "
+                             "within 120 carpentry hours.", "-o", out, "--provider", "openai", "--model", "gpt-5",
+                             "--iterations", "1", "--no-alignment", "-q"], env, marker="BENCH ")
+    service.close()
+    if not arrivals:
+        print("\nFirst `vorlan solve`: no LLM request arrived")
+        return
+    reach = arrivals[0] - marks["t0_wall"]
+    beyond = reach - marks["import"] - marks["load"]
+    print("\nFirst `vorlan solve` on a fresh install, up to its first LLM request (local stand-in service):")
+    print(f"  first request after {reach:.2f} s: import {marks['import']:.2f} s + load {marks['load']:.2f} s + "
+          f"everything else {beyond:.2f} s (target: at most 1 s)")
+
+
+def main(argv: list[str]) -> int:
+    uncached_max = 10**9
+    if "--uncached-max" in argv:
+        i = argv.index("--uncached-max")
+        uncached_max = int(argv[i + 1])
+        del argv[i:i + 2]
+    sizes = [int(a) for a in argv] or [30, 1000, 10000]
+    print(f"CPUs: {os.cpu_count()}, load average: {os.getloadavg()[0]:.1f}, "
+          f"tensor threads: {os.environ.get('BENCH_TORCH_THREADS', 'library default')}")
+    library_times()
+    cold_rank()
+    first_solve()
+    ranking(sizes, uncached_max)
+    print(f"\nload average at the end: {os.getloadavg()[0]:.1f}")
     return 0
 
 

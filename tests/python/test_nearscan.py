@@ -297,3 +297,58 @@ def test_real_model_ranks_transportation_first(tmp_path):
     assert Path(got[0]["path"]).parent.name == "transportation"
     assert got[0]["score"] > got[1]["score"] + 0.1
     assert all(-1.0 <= x["score"] <= 1.0 for x in got)
+
+
+# Rankings of the bundled tree with the real model and an empty cache folder: once with the
+# cache (and the shipped embeddings), once on the uncached path, counting what is encoded.
+BUNDLED_CHECK = r"""
+import json, os, sys
+import vorlan.nearscan as n
+name = "sentence-transformers/all-MiniLM-L6-v2"
+model = n._load_model(name)
+sizes = []
+
+class Counting:
+    def encode(self, texts, **kw):
+        sizes.append(len(texts))
+        return model.encode(texts, **kw)
+
+n._MODEL_CACHE[name] = Counting()
+queries = json.loads(sys.argv[1])
+cached = [n.rank_problem_descriptions(q, top_k=0) for q in queries]
+encoded = list(sizes)
+os.environ["VORLAN_EMBEDDING_CACHE"] = "off"
+plain = [n.rank_problem_descriptions(q, top_k=0) for q in queries]
+print(json.dumps({"encoded": encoded, "cached": cached, "plain": plain, "revision": n._model_revision(name)}))
+"""
+QUERIES = [
+    "We need to ship goods from our warehouses to the stores at the least cost.",
+    "Choose which projects to fund over three years within each year's budget.",
+]
+
+
+@pytest.fixture(scope="module")
+def bundled(tmp_path_factory):
+    if not real_model_available():
+        pytest.skip("embedding stack or cached model missing (scripts/install_offline_model.py)")
+    import json
+    env = {**os.environ, "PYTHONPATH": str(STAGE), "HF_HUB_OFFLINE": "1", "no_proxy": "",
+           "https_proxy": "http://127.0.0.1:9", "VORLAN_CACHE_DIR": str(tmp_path_factory.mktemp("cache"))}
+    r = subprocess.run([sys.executable, "-c", BUNDLED_CHECK, json.dumps(QUERIES)], capture_output=True, text=True,
+                       env=env, timeout=600)
+    assert r.returncode == 0, r.stderr
+    return json.loads(r.stdout.splitlines()[-1])
+
+
+def test_fresh_install_encodes_only_the_query_for_the_bundled_tree(bundled):
+    assert bundled["encoded"] == [1] * len(QUERIES)
+    shipped = n._embedding_file_info(Path(n.__file__).resolve().parent / "nearscan_data" /
+                                     n._shipped_file_name("sentence-transformers/all-MiniLM-L6-v2"))
+    assert shipped["revision"] == bundled["revision"]
+
+
+def test_cached_ranking_equals_the_uncached_one(bundled):
+    for cached, plain in zip(bundled["cached"], bundled["plain"]):
+        assert [r["path"] for r in cached] == [r["path"] for r in plain]
+        assert [r["preview"] for r in cached] == [r["preview"] for r in plain]
+        assert [r["score"] for r in cached] == pytest.approx([r["score"] for r in plain], abs=1e-6)

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "common/host.hpp"
+#include "nearscan/bind/scoring.hpp"
+#include "nearscan/core/model_files.hpp"
 #include "nearscan/core/scan.hpp"
 
 namespace py = pybind11;
@@ -38,6 +40,11 @@ long long int_arg(py::handle v, const char* name) {
     if (r == -1 && PyErr_Occurred()) throw py::error_already_set();
     if (overflow) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
     return r;
+}
+
+// The folder of this module's file, absolute with links resolved, joined with name.
+py::object beside_module(const char* name) {
+    return path_object(M("__file__")).attr("resolve")().attr("parent").attr("__truediv__")(name);
 }
 
 py::list iter_description_files(py::object models_dir) {
@@ -101,6 +108,21 @@ py::object load_model(py::object model_name) {
     return stored;
 }
 
+// The model through _load_model (looked up in the module, so a host may wrap it).
+py::object loaded_model(py::object model_name) {
+    py::object model = M("_load_model")(model_name);
+    if (model.is_none()) throw std::runtime_error("embedding model could not be loaded: " + utf8_of(model_name));
+    return model;
+}
+
+// Folder of the shipped embeddings: _SHIPPED_EMBEDDINGS_DIR when set, else nearscan_data
+// beside this module.
+std::string shipped_dir() {
+    py::object dir = M("_SHIPPED_EMBEDDINGS_DIR");
+    if (dir.is_none()) dir = beside_module("nearscan_data");
+    return fs_bytes(dir);
+}
+
 py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
     require_str(query, "query");
     long long k = int_arg(top_k, "top_k");
@@ -111,8 +133,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     if (given) {
         directory = path_object(models_dir);
     } else {
-        py::object repo_root = path_object(M("__file__")).attr("resolve")().attr("parent");
-        directory = repo_root.attr("__truediv__")("qel_models");
+        directory = beside_module("qel_models");
     }
     if (!py::bool_(directory.attr("exists")())) {
         PyErr_SetObject(PyExc_FileNotFoundError,
@@ -121,48 +142,38 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     }
 
     std::string root = fs_bytes(directory);
-    std::vector<std::string> paths, texts;
+    nearscan::Corpus corpus;
     {
         py::gil_scoped_release unlocked;
-        for (const auto& rel : nearscan::find_descriptions(root)) {
-            std::string p = nearscan::join_path(root, rel);
-            std::string text = nearscan::read_capped(p, kDefaultMaxChars);
-            if (text.empty()) continue;
-            paths.push_back(std::move(p));
-            texts.push_back(std::move(text));
-        }
+        corpus = nearscan::read_corpus(root, kDefaultMaxChars);
     }
-    if (texts.empty()) return py::list();
+    if (corpus.texts.empty()) return py::list();
 
-    py::object model = M("_load_model")(model_name);
-    if (model.is_none())
-        throw std::runtime_error("embedding model could not be loaded: " + utf8_of(model_name));
+    py::object model = loaded_model(model_name);
+    std::vector<double> scores =
+        nearscan::embedding_cache_disabled()
+            ? nearscan::bind::uncached_scores(model, corpus, query)
+            : nearscan::bind::cached_scores(model, utf8_of(model_name), corpus, root, query, shipped_dir());
 
-    py::list docs;
-    for (const auto& t : texts) docs.append(str_of(t));
-    auto opts = [](py::object m, py::list items) {
-        return m.attr("encode")(items, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
-                                py::arg("show_progress_bar") = false);
-    };
-    py::object doc_embs = opts(model, docs);
-    py::list q;
-    q.append(query);
-    py::object query_emb = opts(model, q)[py::int_(0)];
-    py::module_ torch = py::module_::import("torch");
-    py::list sims = py::list(torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")());
-
-    std::size_t n = std::min(paths.size(), static_cast<std::size_t>(py::len(sims)));
-    std::vector<double> scores(n);
-    for (std::size_t i = 0; i < n; ++i) scores[i] = py::float_(sims[i]).cast<double>();
     py::list out;
     for (std::size_t i : nearscan::rank_order(scores, k)) {
         py::dict rec;
-        rec["path"] = fs_str(paths[i]);
+        rec["path"] = fs_str(corpus.paths[i]);
         rec["score"] = py::float_(scores[i]);
-        rec["preview"] = str_of(nearscan::preview(texts[i]));
+        rec["preview"] = str_of(nearscan::preview(corpus.texts[i]));
         out.append(rec);
     }
     return out;
+}
+
+// Embeddings of every description below models_dir (default: the bundled tree) written to
+// path for the model's current revision, as shipped with the package.
+std::size_t write_shipped_embeddings(py::object models_dir, py::object path, py::object model_name) {
+    require_str(model_name, "model_name");
+    py::object dir = models_dir.is_none() ? beside_module("qel_models") : path_object(models_dir);
+    nearscan::Corpus corpus = nearscan::read_corpus(fs_bytes(dir), kDefaultMaxChars);
+    py::object model = loaded_model(model_name);
+    return nearscan::bind::write_shipped(model, utf8_of(model_name), corpus, fs_bytes(path));
 }
 
 int main_entry() {
@@ -194,6 +205,7 @@ PYBIND11_MODULE(nearscan, m) {
     g_module = new py::module_(m);  // held for the life of the process
     m.doc() = "Ranking of stored problem descriptions by sentence-embedding similarity.";
     m.attr("_MODEL_CACHE") = py::dict();
+    m.attr("_SHIPPED_EMBEDDINGS_DIR") = py::none();
     m.def("rank_problem_descriptions", &rank, py::arg("query"), py::arg("models_dir") = py::none(),
           py::arg("top_k") = kDefaultTopK, py::arg("model_name") = kDefaultModel,
           "Stored descriptions (*.txt below models_dir, default qel_models beside this module) ranked by\n"
@@ -204,5 +216,19 @@ PYBIND11_MODULE(nearscan, m) {
           "Every *.txt file below models_dir, sorted by path.");
     m.def("_read_text", &read_text, py::arg("path"), py::arg("max_chars") = kDefaultMaxChars,
           "File text (UTF-8, undecodable bytes dropped) of at most max_chars characters, stripped; '' on error.");
+    m.def("_write_shipped_embeddings", &write_shipped_embeddings, py::arg("models_dir"), py::arg("path"),
+          py::arg("model_name") = kDefaultModel,
+          "Encodes every description below models_dir (None: the bundled tree) and writes the rows to path.");
+    m.def("_embedding_file_info",
+          [](py::object path) { return nearscan::bind::embedding_file_info(fs_bytes(path)); }, py::arg("path"),
+          "Model, revision, scope, width and sorted text digests of an embedding file; None when unusable.");
+    m.def("_model_revision", [](py::object name) {
+              require_str(name, "model_name");
+              return str_of(nearscan::model_revision(utf8_of(name)));
+          }, py::arg("model_name"), "The revision cached embeddings of a model are keyed by ('' when unknown).");
+    m.def("_shipped_file_name", [](py::object name) {
+              require_str(name, "model_name");
+              return str_of(nearscan::shipped_file_name(utf8_of(name)));
+          }, py::arg("model_name"), "File name of a model's shipped embeddings.");
     m.def("_main", &main_entry, "Command-line entry: prints the ranking for the query in sys.argv; returns the exit status.");
 }

@@ -21,6 +21,20 @@ bool ends_with(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
+// The entry's kind from readdir when the file system reports it, else from fstatat.
+bool entry_is(DIR* d, const dirent* e, bool follow, bool (*kind)(mode_t)) {
+    unsigned char t = e->d_type;
+    if (t != DT_UNKNOWN && !(follow && t == DT_LNK)) {
+        mode_t m = t == DT_DIR ? S_IFDIR : t == DT_REG ? S_IFREG : t == DT_LNK ? S_IFLNK : 0;
+        return kind(m);
+    }
+    struct stat st {};
+    return ::fstatat(::dirfd(d), e->d_name, &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0 && kind(st.st_mode);
+}
+
+bool is_reg(mode_t m) { return S_ISREG(m); }
+bool is_dir(mode_t m) { return S_ISDIR(m); }
+
 void walk(const std::string& dir, const std::string& rel, std::vector<std::string>& out) {
     DIR* d = ::opendir(dir.c_str());
     if (!d) return;
@@ -28,12 +42,10 @@ void walk(const std::string& dir, const std::string& rel, std::vector<std::strin
     while (dirent* e = ::readdir(d)) {
         std::string_view name(e->d_name);
         if (name == "." || name == "..") continue;
-        std::string full = dir + "/" + std::string(name);
         std::string child = rel.empty() ? std::string(name) : rel + "/" + std::string(name);
-        struct stat st {};
-        if (ends_with(name, ".txt") && ::stat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) out.push_back(child);
-        struct stat lst {};
-        if (::lstat(full.c_str(), &lst) == 0 && S_ISDIR(lst.st_mode)) subdirs.emplace_back(full, child);
+        // A description is a regular file or a link to one; linked folders are not entered.
+        if (ends_with(name, ".txt") && entry_is(d, e, true, is_reg)) out.push_back(child);
+        else if (entry_is(d, e, false, is_dir)) subdirs.emplace_back(dir + "/" + std::string(name), child);
     }
     ::closedir(d);
     for (const auto& [full, child] : subdirs) walk(full, child, out);
@@ -96,9 +108,13 @@ void LenientDecoder::feed(std::string_view chunk, bool final, std::string& out) 
 std::string read_capped(const std::string& path, std::size_t max_chars) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return {};
+    struct stat st {};
+    // A regular file is done once its size is read, which spares the final empty read.
+    const off_t size = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 ? st.st_size : -1;
     LenientDecoder dec;
     std::string text;
     std::size_t chars = 0, counted = 0;
+    off_t total = 0;
     char buf[1 << 16];
     for (;;) {
         ssize_t n = ::read(fd, buf, sizeof buf);
@@ -107,10 +123,12 @@ std::string read_capped(const std::string& path, std::size_t max_chars) {
             ::close(fd);
             return {};  // also a directory (EISDIR)
         }
-        dec.feed(std::string_view(buf, static_cast<std::size_t>(n)), n == 0, text);
+        total += n;
+        bool end = n == 0 || (size > 0 && total >= size);
+        dec.feed(std::string_view(buf, static_cast<std::size_t>(n)), end, text);
         chars += t::count_code_points(std::string_view(text).substr(counted));
         counted = text.size();
-        if (n == 0 || chars > max_chars) break;
+        if (end || chars > max_chars) break;
     }
     ::close(fd);
     return std::string(t::strip_unicode_space(t::prefix_code_points(text, max_chars)));
@@ -134,36 +152,28 @@ std::vector<std::size_t> rank_order(const std::vector<double>& scores, long long
     return idx;
 }
 
-namespace {
-std::string env(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-}
-
-std::string hub_cache_dir() {
-    if (auto v = env("HF_HUB_CACHE"); !v.empty()) return v;
-    if (auto v = env("HF_HOME"); !v.empty()) return v + "/hub";
-    if (auto v = env("XDG_CACHE_HOME"); !v.empty()) return v + "/huggingface/hub";
-    if (auto v = env("HOME"); !v.empty()) return v + "/.cache/huggingface/hub";
-    return {};
-}
-}  // namespace
-
-bool hub_cache_has_model(std::string_view model_name) {
-    std::string cache = hub_cache_dir();
-    if (cache.empty() || model_name.empty()) return false;
-    std::string folder = "models--";
-    for (char c : model_name) {
-        if (c == '/') folder += "--";
-        else folder += c;
+Corpus read_corpus(const std::string& root, std::size_t max_chars) {
+    Corpus c;
+    for (const auto& rel : find_descriptions(root)) {
+        std::string p = join_path(root, rel);
+        std::string text = read_capped(p, max_chars);
+        if (text.empty()) continue;
+        c.digests.push_back(sha256(text));
+        c.paths.push_back(std::move(p));
+        c.texts.push_back(std::move(text));
     }
-    std::string base = cache + "/" + folder;
-    std::ifstream ref(base + "/refs/main");
-    std::string commit;
-    if (!(ref >> commit) || commit.find('/') != std::string::npos || commit.find("..") != std::string::npos) return false;
-    struct stat st {};
-    return ::stat((base + "/snapshots/" + commit + "/modules.json").c_str(), &st) == 0 ||
-           ::stat((base + "/snapshots/" + commit + "/config.json").c_str(), &st) == 0;
+    return c;
+}
+
+std::vector<double> cosine_scores(const std::vector<const float*>& rows, const float* query, std::size_t dim) {
+    std::vector<double> out;
+    out.reserve(rows.size());
+    for (const float* row : rows) {
+        double s = 0;
+        for (std::size_t i = 0; i < dim; ++i) s += double(row[i]) * query[i];
+        out.push_back(static_cast<float>(s));
+    }
+    return out;
 }
 
 }  // namespace nearscan

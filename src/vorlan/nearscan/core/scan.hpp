@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "nearscan/core/sha256.hpp"
+
 namespace nearscan {
 
 // Paths below root (relative, "/"-separated) of every "*.txt" entry that is a regular
@@ -44,8 +46,16 @@ private:
     bool after_cr_ = false;  // the last emitted character came from a CR
 };
 
-// Whether the local model hub cache (HF_HUB_CACHE, HF_HOME/hub, XDG_CACHE_HOME/huggingface/hub
-// or ~/.cache/huggingface/hub) holds a snapshot of the named model.
-bool hub_cache_has_model(std::string_view model_name);
+// The non-empty descriptions below a tree, in find_descriptions order: each path (root
+// joined with the relative path), its text as read_capped gives it, and that text's SHA-256.
+struct Corpus {
+    std::vector<std::string> paths, texts;
+    std::vector<Digest> digests;
+};
+Corpus read_corpus(const std::string& root, std::size_t max_chars);
+
+// Cosine score of each row against the query (all unit length): the dot product summed
+// in double and rounded to float, the precision the embeddings carry.
+std::vector<double> cosine_scores(const std::vector<const float*>& rows, const float* query, std::size_t dim);
 
 }  // namespace nearscan

@@ -1,0 +1,162 @@
+#include "nearscan/bind/scoring.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <optional>
+#include <stdexcept>
+
+#include "common/host.hpp"
+#include "nearscan/core/embed_cache.hpp"
+#include "nearscan/core/model_files.hpp"
+
+namespace nearscan::bind {
+
+using vorlan::host::fs_str;
+using vorlan::host::str_of;
+
+namespace {
+
+py::object encode(py::handle model, const py::list& items) {
+    return model.attr("encode")(items, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
+                                py::arg("show_progress_bar") = false);
+}
+
+// The rows of an encode result as row-major floats; dim receives their width.
+std::vector<float> rows_of(py::handle result, std::size_t count, std::size_t& dim) {
+    py::list rows = py::list(result.attr("cpu")().attr("tolist")());
+    if (rows.size() != count)
+        throw std::runtime_error("the embedding model returned " + std::to_string(rows.size()) + " rows for " +
+                                 std::to_string(count) + " texts");
+    std::vector<float> out;
+    dim = 0;
+    for (std::size_t r = 0; r < count; ++r) {
+        py::list row = py::list(rows[r]);
+        if (r == 0) {
+            dim = row.size();
+            out.reserve(count * dim);
+        }
+        if (row.size() != dim || dim == 0) throw std::runtime_error("the embedding model returned rows of unequal width");
+        for (py::handle v : row) {
+            double x = PyFloat_AsDouble(v.ptr());
+            if (x == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+            out.push_back(static_cast<float>(x));
+        }
+    }
+    return out;
+}
+
+std::vector<float> encode_texts(py::handle model, const Corpus& corpus, const std::vector<std::size_t>& which,
+                                std::size_t& dim) {
+    py::list items;
+    for (std::size_t i : which) items.append(str_of(corpus.texts[i]));
+    return rows_of(encode(model, items), which.size(), dim);
+}
+
+std::string real_path(const std::string& p) {
+    char* real = ::realpath(p.c_str(), nullptr);
+    std::string out = real ? std::string(real) : p;
+    std::free(real);
+    return out;
+}
+
+}  // namespace
+
+std::vector<double> uncached_scores(py::handle model, const Corpus& corpus, py::handle query) {
+    py::list docs;
+    for (const auto& t : corpus.texts) docs.append(str_of(t));
+    py::object doc_embs = encode(model, docs);
+    py::list q;
+    q.append(query);
+    py::object query_emb = encode(model, q)[py::int_(0)];
+    py::module_ torch = py::module_::import("torch");
+    py::list sims = py::list(torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")());
+    std::size_t n = std::min(corpus.texts.size(), sims.size());
+    std::vector<double> scores(n);
+    for (std::size_t i = 0; i < n; ++i) scores[i] = py::float_(sims[i]).cast<double>();
+    return scores;
+}
+
+std::vector<double> cached_scores(py::handle model, const std::string& model_name, const Corpus& corpus,
+                                  const std::string& root, py::handle query, const std::string& shipped_dir) {
+    std::optional<EmbeddingCache> cache;
+    {
+        py::gil_scoped_release unlocked;
+        std::string revision = model_revision(model_name);
+        std::string tree = real_path(root);
+        std::string dir = embedding_cache_dir();
+        CacheFile tree_file{dir.empty() ? "" : tree_cache_file(dir, model_name, revision, tree),
+                            {model_name, revision, tree}};
+        CacheFile shipped{shipped_dir.empty() ? "" : shipped_dir + "/" + shipped_file_name(model_name),
+                          {model_name, revision, ""}};
+        cache.emplace(std::move(tree_file), std::move(shipped));
+    }
+    const std::size_t n = corpus.texts.size();
+    std::vector<const float*> rows = cache->lookup(corpus.digests);
+    std::vector<std::size_t> missing, cached;
+    for (std::size_t i = 0; i < n; ++i) (rows[i] ? cached : missing).push_back(i);
+
+    std::size_t dim = 0, qdim = 0;
+    std::vector<float> fresh;
+    if (!missing.empty()) fresh = encode_texts(model, corpus, missing, dim);
+    py::list q;
+    q.append(query);
+    std::vector<float> query_row = rows_of(encode(model, q), 1, qdim);
+    if (!missing.empty() && dim != qdim)
+        throw std::runtime_error("the embedding model gave texts and query embeddings of different widths");
+    for (std::size_t k = 0; k < missing.size(); ++k) rows[missing[k]] = fresh.data() + k * dim;
+
+    std::vector<float> redone;
+    if (!cached.empty() && cache->dim() != qdim) {
+        // Cached rows of another width cannot be this model's: encode those texts afresh.
+        std::size_t rdim = 0;
+        redone = encode_texts(model, corpus, cached, rdim);
+        if (rdim != qdim)
+            throw std::runtime_error("the embedding model gave texts and query embeddings of different widths");
+        for (std::size_t k = 0; k < cached.size(); ++k) rows[cached[k]] = redone.data() + k * qdim;
+        missing.insert(missing.end(), cached.begin(), cached.end());
+    }
+
+    std::vector<double> scores = cosine_scores(rows, query_row.data(), qdim);
+    if (!missing.empty() || cache->tree_file_stale(corpus.digests)) {
+        py::gil_scoped_release unlocked;
+        cache->save(corpus.digests, rows, qdim);  // best effort: a read-only cache only costs speed
+    }
+    return scores;
+}
+
+std::size_t write_shipped(py::handle model, const std::string& model_name, const Corpus& corpus,
+                          const std::string& path) {
+    std::vector<std::size_t> all(corpus.texts.size());
+    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+    std::size_t dim = 0;
+    std::vector<float> rows = all.empty() ? std::vector<float>{} : encode_texts(model, corpus, all, dim);
+    EmbeddingTable table(dim);
+    for (std::size_t i : all) table.put(corpus.digests[i], rows.data() + i * dim);
+    if (!write_table(path, StoreId{model_name, model_revision(model_name), ""}, table))
+        throw std::runtime_error("cannot write " + path);
+    return table.size();
+}
+
+py::object embedding_file_info(const std::string& path) {
+    std::optional<StoredTable> stored;
+    {
+        py::gil_scoped_release unlocked;
+        stored = read_stored(path);
+    }
+    if (!stored) return py::none();
+    std::vector<std::string> keys;
+    for (const auto& d : stored->table.keys()) keys.push_back(hex(d));
+    std::sort(keys.begin(), keys.end());
+    py::dict info;
+    info["model"] = str_of(stored->id.model);
+    info["revision"] = str_of(stored->id.revision);
+    info["scope"] = fs_str(stored->id.scope);
+    info["dim"] = stored->table.dim();
+    py::list digests;
+    for (const auto& k : keys) digests.append(py::str(k));
+    info["digests"] = digests;
+    return info;
+}
+
+}  // namespace nearscan::bind

@@ -1,0 +1,35 @@
+// Where embedding models and cached embeddings live on disk (no Python here).
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace nearscan {
+
+// The local model hub cache folder: HF_HUB_CACHE, HF_HOME/hub, XDG_CACHE_HOME/huggingface/hub
+// or ~/.cache/huggingface/hub; "" when none can be named.
+std::string hub_cache_dir();
+
+// Whether the local model hub cache holds a snapshot of the named model.
+bool hub_cache_has_model(std::string_view model_name);
+
+// What identifies the files a model name loads: "local:" and a fingerprint of the
+// folder's files (names, sizes, modification times) when the name is a folder on disk;
+// otherwise the commit recorded in the hub cache's refs/main; "" when neither is known.
+std::string model_revision(std::string_view model_name);
+
+// Folder of the embedding cache: $VORLAN_CACHE_DIR/embeddings, else
+// $XDG_CACHE_HOME/vorlan/embeddings (an absolute XDG_CACHE_HOME only), else
+// $HOME/.cache/vorlan/embeddings; "" when none can be named.
+std::string embedding_cache_dir();
+
+// Whether VORLAN_EMBEDDING_CACHE switches the cache off ("0", "off", "no" or "false").
+bool embedding_cache_disabled();
+
+// The cache file, within `dir`, for one model revision and one example tree.
+std::string tree_cache_file(const std::string& dir, std::string_view model, std::string_view revision,
+                            std::string_view tree);
+
+// The shipped file name of a model's embeddings of the bundled examples.
+std::string shipped_file_name(std::string_view model);
+
+}  // namespace nearscan
