@@ -268,3 +268,32 @@ def test_two_problems_on_a_local_ray_runtime(service_env, tmp_path):
         check_line(row, service)
     assert sorted(r["id"] for r in report.rows) == ["right", "wrong"]
     assert (tmp_path / "run" / "Shop" / "right" / "transcript.txt").is_file()
+
+
+def test_live_status_line_on_a_terminal(tmp_path):
+    import pty
+
+    service = ScriptedOpenAI(default=default_reply)
+    try:
+        dataset = write_set(tmp_path / "Shop.jsonl", ["right", "wrong"])
+        master, slave = pty.openpty()
+        proc = subprocess.Popen([sys.executable, "-m", "vorlan", "bench", dataset, "--provider", "openai",
+                                 "--model", "m", "--no-few-shot", "--out", str(tmp_path / "run")],
+                                env=_env(service), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=slave)
+        os.close(slave)
+        chunks = []
+        while True:
+            try:
+                data = os.read(master, 65536)
+            except OSError:
+                break
+            if not data:
+                break
+            chunks.append(data)
+        os.close(master)
+        assert proc.wait(timeout=120) == 0
+    finally:
+        service.close()
+    screen = b"".join(chunks).decode()
+    assert "\r\x1b[K1/2 \u00b7 accuracy 100.0%" in screen and "ETA" in screen
+    assert "\r\x1b[K2/2 \u00b7 accuracy 100.0% \u00b7 elapsed" in screen and "Shop/right:" not in screen

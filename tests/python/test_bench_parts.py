@@ -8,6 +8,7 @@ import pytest
 from vorlan.bench import compare_runs, format_comparison, load_dataset, parse_answer, read_results
 from vorlan.bench.datasets import DatasetError, safe_component
 from vorlan.bench.results import ResultsError, ResultsWriter, latest, prepare_run
+from vorlan.bench.runner import classify_failure
 from vorlan.bench.scoring import is_correct, summarize_sets, wilson_interval
 
 
@@ -72,6 +73,22 @@ def test_folder_names_from_ids_stay_inside(text, expected):
 ])
 def test_correctness(status, got, want, no_opt, tol, correct):
     assert is_correct(status, got, want, no_opt, tol) is correct
+
+
+@pytest.mark.parametrize("error, kind", [
+    (RuntimeError("Failed to parse model response as JSON: x\nResponse: y"), "invalid_reply"),
+    (TypeError('Failed to parse model response as JSON: the reply had the wrong shape: "model" must be text'),
+     "invalid_reply"),
+    (RuntimeError("Empty model response."), "invalid_reply"),
+    (RuntimeError("Invalid alignment response JSON: {}"), "invalid_reply"),
+    (json.JSONDecodeError("Expecting value", "x", 0), "invalid_reply"),
+    (TypeError("Expected dict, got list"), "invalid_reply"),
+    (RuntimeError("OpenAI request failed after 3 attempts: rate limit"), "error"),
+    (ConnectionError("refused"), "error"),
+    (TypeError("unexpected keyword argument 'verify'"), "error"),
+])
+def test_failures_blame_the_reply_or_the_provider(error, kind):
+    assert classify_failure(error) == kind
 
 
 @pytest.mark.parametrize("k, n, low, high", [

@@ -122,7 +122,10 @@ class RayPool(_Pool):
         ray = connect_ray(self.address)
         n_actors = max(1, math.ceil(min(self.jobs, len(problems) or 1) / THREADS_PER_ACTOR))
         per_actor = math.ceil(self.jobs / n_actors)
-        actor_cls = ray.remote(max_restarts=3, max_concurrency=per_actor)(_Worker)
+        # The actors mostly wait on the network: they claim no CPU (so a small cluster cannot
+        # leave one unscheduled) and are spread over the nodes.
+        actor_cls = ray.remote(num_cpus=0, max_restarts=3, max_concurrency=per_actor,
+                               scheduling_strategy="SPREAD")(_Worker)
         actors = [actor_cls.remote() for _ in range(n_actors)]
         pending: dict = {}  # object ref -> problem
         todo = list(reversed(problems))
@@ -148,7 +151,8 @@ class RayPool(_Pool):
                     try:
                         out = ray.get(ref)
                     except Exception as e:  # a crashed worker or a lost node: this problem only
-                        out = failed_outcome(p, f"Ray task failed: {type(e).__name__}: {str(e).splitlines()[0] if str(e) else ''}")
+                        first = str(e).splitlines()[0] if str(e) else ""
+                        out = failed_outcome(p, f"Ray task failed: {type(e).__name__}: {first}")
                     yield out
         except KeyboardInterrupt:
             for ref in pending:

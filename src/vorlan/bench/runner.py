@@ -83,7 +83,7 @@ def classify_failure(e: BaseException) -> str:
     """invalid_reply when the model's reply could not be used, error otherwise (provider,
     network, time-out or harness failure)."""
     text = str(e)
-    if isinstance(e, RuntimeError) and text.startswith(_REPLY_FAULTS):
+    if isinstance(e, (RuntimeError, TypeError)) and text.startswith(_REPLY_FAULTS):
         return "invalid_reply"
     if isinstance(e, json.JSONDecodeError) or (isinstance(e, TypeError) and text.startswith("Expected dict, got ")):
         return "invalid_reply"
