@@ -7,7 +7,7 @@ import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from fake_llm_server import response_body, token_count
+from fake_llm_server import FakeOpenAI, response_body, token_count
 
 
 class Fail:
@@ -80,10 +80,7 @@ class ScriptedOpenAI:
                 key = None
         return key, (self.default(prompt) if self.default else None)
 
-    def env(self):
-        """Environment that sends the real client layer here, away from any proxy."""
-        return {"OPENAI_BASE_URL": self.url, "OPENAI_API_KEY": "sk-local-test", "NO_PROXY": "127.0.0.1,localhost",
-                "GEMINI_API_KEY": "", "OLLAMA_HOST": "127.0.0.1:9"}
+    env = FakeOpenAI.env  # the environment that sends the real client layer here
 
     def close(self):
         self.server.shutdown()
