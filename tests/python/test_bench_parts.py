@@ -8,7 +8,7 @@ import pytest
 from vorlan.bench import compare_runs, format_comparison, load_dataset, parse_answer, read_results
 from vorlan.bench.datasets import DatasetError, safe_component
 from vorlan.bench.results import ResultsError, ResultsWriter, latest, prepare_run
-from vorlan.bench.runner import classify_failure
+from vorlan.bench.runner import _solve, classify_failure
 from vorlan.bench.scoring import is_correct, summarize_sets, wilson_interval
 
 
@@ -89,6 +89,19 @@ def test_correctness(status, got, want, no_opt, tol, correct):
 ])
 def test_failures_blame_the_reply_or_the_provider(error, kind):
     assert classify_failure(error) == kind
+
+
+@pytest.mark.parametrize("solver_status, status", [
+    ("optimal", "optimal"), ("feasible", "feasible"), ("infeasible or unbounded", "infeasible_or_unbounded"),
+    ("time limit", "limit"), ("limit", "limit"), ("interrupted", "error"), ("error", "solver_error"),
+    ("something new", "solver_error"),
+])
+def test_solver_statuses_become_result_statuses(monkeypatch, solver_status, status):
+    from vorlan import solve
+
+    monkeypatch.setattr(solve, "solve", lambda m, d, time_limit=None: {"status": solver_status, "objective": 1.0,
+                                                                       "message": "", "values": []})
+    assert _solve("m", "d", 5)["status"] == status
 
 
 @pytest.mark.parametrize("k, n, low, high", [

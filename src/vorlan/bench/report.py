@@ -13,7 +13,7 @@ from vorlan.bench.datasets import safe_component
 from vorlan.bench.scoring import Summary
 
 CI_NOTE = "accuracy: share of problems whose final pair solves to the published optimum; [95% CI]: Wilson score interval"
-EXEC_NOTE = "exec: pairs that compile and solve to a verdict (optimal, infeasible or unbounded)"
+EXEC_NOTE = "exec: pairs that compile and solve to a verdict (optimal, feasible, infeasible or unbounded)"
 
 HEADERS = ("set", "problems", "accuracy [95% CI]", "exec", "errors", "iterations mean/median", "time/problem",
            "tokens in/out", "cost")

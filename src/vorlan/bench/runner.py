@@ -24,7 +24,12 @@ from vorlan.bench.scoring import ERROR, is_correct
 _REPLY_FAULTS = ("Empty model response.", "Failed to parse model response as JSON: ", "Empty alignment response.",
                  "Invalid alignment response JSON: ", "Empty OpenAI response: ")
 ALIGNED_MESSAGE = "Aligned \u2713 Stopping."
-_SOLVER_STATUSES = {"optimal", "infeasible", "unbounded", "limit", "feasible", "infeasible_or_unbounded"}
+# The solver's statuses as result statuses (its words joined by "_"); a limit with or without a
+# solution found is "limit", an interrupted solve is the harness's failure; anything else is
+# "solver_error".
+_SOLVER_STATUSES = {"optimal": "optimal", "feasible": "feasible", "infeasible": "infeasible",
+                    "unbounded": "unbounded", "infeasible_or_unbounded": "infeasible_or_unbounded",
+                    "limit": "limit", "time_limit": "limit", "interrupted": ERROR}
 
 
 @dataclass(frozen=True)
@@ -156,8 +161,8 @@ def _solve(model_code: str, data_code: str, time_limit) -> dict:
     from vorlan import solve
 
     res = solve.solve(model_code, data_code, time_limit=time_limit)
-    status = str(res.get("status"))
-    out = {"status": status if status in _SOLVER_STATUSES else "solver_error",
+    status = "_".join(str(res.get("status")).split())
+    out = {"status": _SOLVER_STATUSES.get(status, "solver_error"), "solver_status": res.get("status"),
            "objective": res.get("objective"), "message": str(res.get("message") or ""),
            "timings": dict(res.get("timings") or {}),
            "values": [[name, list(index), value] for name, index, value in res.get("values") or []][:1000]}
@@ -207,8 +212,8 @@ def run_problem(problem: Problem, config: BenchConfig) -> Outcome:
                 solved = _solve(files.get("model.mod", ""), files.get("model.dat", ""), config.time_limit)
                 record["status"] = solved["status"]
                 record["objective"] = solved["objective"]
-                if solved["status"] == "solver_error":
-                    record["error"] = solved["message"] or None
+                if solved["status"] in ("solver_error", ERROR):
+                    record["error"] = f"solver: {solved['solver_status']}: {solved['message']}".rstrip(": ")
     except Exception as e:  # a fault of the harness or the solve step: still one result line
         record["status"] = ERROR
         record["error"] = _first_line(e)

@@ -9,14 +9,15 @@ from dataclasses import dataclass
 Z95 = 1.959963984540054  # two-sided 95% quantile of the standard normal distribution
 
 # Outcome statuses of a result line.
-#   optimal, infeasible, unbounded: the final pair compiled and the solver reached a verdict
+#   optimal, feasible (a model without objective), infeasible, unbounded,
+#   infeasible_or_unbounded: the final pair compiled and the solver reached a verdict
 #   limit, solver_error: the final pair compiled but the solver gave no verdict
 #   no_compile: the last pair still did not compile
 #   invalid_reply: the model's reply could not be used (not JSON, no model/data, empty)
 #   error: the provider or the harness failed (rate limit after retries, timeout, outage);
 #          counted apart from wrong answers and run again by --resume
-EXECUTED = ("optimal", "infeasible", "unbounded")
-NO_OPTIMUM = ("infeasible", "unbounded")
+EXECUTED = ("optimal", "feasible", "infeasible", "unbounded", "infeasible_or_unbounded")
+NO_OPTIMUM = ("infeasible", "unbounded", "infeasible_or_unbounded")
 ERROR = "error"
 
 
