@@ -297,3 +297,22 @@ def test_live_status_line_on_a_terminal(tmp_path):
     screen = b"".join(chunks).decode()
     assert "\r\x1b[K1/2 \u00b7 accuracy 100.0%" in screen and "ETA" in screen
     assert "\r\x1b[K2/2 \u00b7 accuracy 100.0% \u00b7 elapsed" in screen and "Shop/right:" not in screen
+
+
+def test_verify_runs_the_solver_inside_the_repair_loop(service_env, tmp_path, capsys):
+    from vorlan import genloom
+
+    if not hasattr(genloom, "VERIFY"):
+        pytest.skip("this build has no verification stage")
+    # infeasible first pair: the verification stage sends it back, the second pair is right
+    service = service_env({key("right"): [pair(OVERSOLD, data(120)), pair(MODEL, data(120)), ALIGNED]})
+    dataset = write_set(tmp_path / "Shop.jsonl", ["right"])
+    out = tmp_path / "run"
+    assert main(["bench", dataset, "--provider", "openai", "--model", "m", "--verify", "--no-few-shot",
+                 "--out", str(out), "-q"]) == 0
+    [row] = read_results(out / "results.jsonl")
+    assert (row["status"], row["correct"], row["iterations"], row["llm_calls"]) == ("optimal", True, 2, 3)
+    stats = json.loads((out / "Shop" / "right" / "statistics.json").read_text())
+    assert stats["pipeline"]["solve"]["status"] == "optimal"
+    assert json.loads((out / "run.json").read_text())["verify"] is True
+    assert len(service.served[key("right")]) == 3
