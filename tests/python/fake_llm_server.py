@@ -1,5 +1,6 @@
-"""A scripted stand-in for the OpenAI HTTP service on 127.0.0.1, for end-to-end tests."""
+"""Scripted stand-ins for LLM services on 127.0.0.1, for end-to-end tests."""
 import json
+import socket
 import threading
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
@@ -24,11 +25,26 @@ def response_body(text, input_text=None):
     return body
 
 
+def chat_body(text, input_text=None):
+    """A chat completion whose first choice carries `text`; with input_text, its `usage`."""
+    body = {
+        "id": "chatcmpl_1", "object": "chat.completion", "created": 0, "model": "local-model",
+        "choices": [{"index": 0, "finish_reason": "stop",
+                     "message": {"role": "assistant", "content": text}}],
+    }
+    if input_text is not None:
+        i, o = token_count(input_text), token_count(text)
+        body["usage"] = {"prompt_tokens": i, "completion_tokens": o, "total_tokens": i + o}
+    return body
+
+
 class FakeOpenAI:
     """POST /v1/responses answers with the next scripted text (with `usage` counted by
     token_count); GET /v1/models lists `models`."""
 
-    def __init__(self, texts=(), models=()):
+    def __init__(self, texts=(), models=(), responses=True):
+        # responses=False plays a server that serves chat completions only: POST
+        # /v1/responses answers 404, POST /v1/chat/completions answers as usual.
         self.texts = list(texts)
         self.models = list(models)
         self.requests = []  # (method, path, parsed body)
@@ -51,8 +67,13 @@ class FakeOpenAI:
                 length = int(self.headers.get("content-length") or 0)
                 body = json.loads(self.rfile.read(length)) if length else None
                 service.requests.append(("POST", self.path, body))
-                if self.path.startswith("/v1/responses") and service.texts:
+                if self.path.startswith("/v1/responses") and not responses:
+                    self._send(404, {"error": {"message": "Not Found"}})
+                elif self.path.startswith("/v1/responses") and service.texts:
                     self._send(200, response_body(service.texts.pop(0), (body or {}).get("input", "")))
+                elif self.path.startswith("/v1/chat/completions") and service.texts:
+                    user = "".join(m.get("content") or "" for m in (body or {}).get("messages", []))
+                    self._send(200, chat_body(service.texts.pop(0), user))
                 else:
                     self._send(500, {"error": {"message": "no scripted reply left"}})
 
@@ -70,7 +91,9 @@ class FakeOpenAI:
         self.thread.start()
 
     def prompts(self):
-        return [b["input"] for m, p, b in self.requests if m == "POST"]
+        """The prompt of every POST: the Responses input, or the chat messages' content."""
+        return [b["input"] if "input" in b else "".join(m["content"] for m in b["messages"])
+                for m, p, b in self.requests if m == "POST"]
 
     def env(self):
         """Environment that sends the real client layer here, away from any proxy."""
@@ -83,3 +106,36 @@ class FakeOpenAI:
 
 
 PROXY_VARS = ("HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "http_proxy", "https_proxy", "all_proxy")
+
+
+class StallingServer:
+    """Accepts connections on 127.0.0.1 and reads requests but never answers: a provider
+    that hangs. `connections` counts accepted connections."""
+
+    def __init__(self):
+        self.sock = socket.create_server(("127.0.0.1", 0))
+        self.port = self.sock.getsockname()[1]
+        self.url = f"http://127.0.0.1:{self.port}"
+        self.connections = 0
+        self.held = []
+        self.closed = threading.Event()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _accept(self):
+        while not self.closed.is_set():
+            try:
+                conn, _ = self.sock.accept()
+            except OSError:
+                return
+            self.connections += 1
+            self.held.append(conn)
+
+    def close(self):
+        self.closed.set()
+        try:
+            self.sock.shutdown(socket.SHUT_RDWR)  # wakes the blocked accept()
+        except OSError:
+            pass
+        self.sock.close()
+        for conn in self.held:
+            conn.close()

@@ -257,7 +257,8 @@ def test_clients_get_the_keys(monkeypatch):
     monkeypatch.setitem(sys.modules, "openai", fake_module("openai", OpenAI=lambda **kw: ("client", kw)))
     genai = fake_module("google.generativeai", configure=lambda **kw: configured.append(kw))
     monkeypatch.setitem(sys.modules, "google.generativeai", genai)
-    assert g._openai_client() == ("client", {"api_key": "sk-test"})
+    # the client's own retries are off (ours are the attempts); the timeout is REQUEST_TIMEOUT
+    assert g._openai_client() == ("client", {"api_key": "sk-test", "timeout": 300.0, "max_retries": 0})
     assert g._google_client() is genai and configured == [{"api_key": "gm-test"}]
 
 
@@ -307,8 +308,8 @@ class FakeGemini:
         outer = self
 
         class Model:
-            def generate_content(self, text, generation_config=None):
-                outer.calls.append((name, text, generation_config))
+            def generate_content(self, text, generation_config=None, request_options=None):
+                outer.calls.append((name, text, generation_config, request_options))
                 return outer.reply
 
         return Model()
@@ -333,7 +334,7 @@ def test_gemini_dispatch(monkeypatch, reply, expected):
     seen = []
     out = g._llm_generate_text(P.GOOGLE, "gemini-x", "hi", max_tokens=5, temperature=0.5, stop=["q"], progress=seen.append)
     assert out == expected
-    assert fake.calls == [("gemini-x", "hi", {"max_output_tokens": 5, "temperature": 0.5})]
+    assert fake.calls == [("gemini-x", "hi", {"max_output_tokens": 5, "temperature": 0.5}, {"timeout": 300.0})]
     assert seen == ["[LLM] Gemini \u2022 gemini-x: sending request", "[LLM] Gemini: response received"]
 
 

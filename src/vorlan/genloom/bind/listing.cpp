@@ -1,7 +1,9 @@
 // list_openai_models, list_gemini_models, list_ollama_models, list_models.
 #include <pybind11/pybind11.h>
 
+#include "genloom/bind/client_layers.hpp"
 #include "genloom/bind/llm_util.hpp"
+#include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
 
 namespace genloom {
@@ -68,17 +70,10 @@ py::list list_gemini_models(py::object prefix) {
 }
 
 py::list list_ollama_models(py::object prefix) {
-    py::object list_op;
-    const char* missing = "ollama package is not installed. Install it with: pip install 'vorlan[ollama]'";
-    try {
-        list_op = import_client_layer("ollama", missing).attr("list");
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_AttributeError)) throw;
-        raise_runtime_from(e, missing);
-    }
+    OllamaOperation list_op("list");
     py::list names;
     try {
-        py::object resp = list_op();
+        py::object resp = list_op(py::kwargs());
         for (py::handle rec : resp[py::str("models")]) {
             if (PyDict_Check(rec.ptr()))
                 names.append(rec[py::str("model")]);
@@ -95,7 +90,11 @@ py::list list_ollama_models(py::object prefix) {
 py::object list_models(py::object llm_provider, py::object model_name) {
     py::object provider = G("_infer_provider")(llm_provider, model_name);
     py::object P = G("LLMProvider");
-    if (provider.equal(P.attr("OPENAI"))) return G("list_openai_models")();
+    if (provider.equal(P.attr("OPENAI"))) {
+        // Servers reached through chat completions name their models freely: list them all.
+        if (openai_api() == core::OpenAIApi::Chat) return G("list_openai_models")(py::none());
+        return G("list_openai_models")();
+    }
     if (provider.equal(P.attr("GOOGLE"))) return G("list_gemini_models")();
     return G("list_ollama_models")();
 }

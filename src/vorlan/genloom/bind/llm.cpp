@@ -1,23 +1,21 @@
-// Provider clients, request building, provider inference, generation dispatch and
-// OpenAI requests with parameter stripping and retries.
+// Provider clients, request building, provider inference and generation dispatch.
 #include <pybind11/pybind11.h>
 
 #include <string>
 
+#include "genloom/bind/client_layers.hpp"
 #include "genloom/bind/llm_util.hpp"
+#include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
 #include "genloom/bind/usage.hpp"
-#include "genloom/core/json_extract.hpp"
+#include "genloom/core/provider_rules.hpp"
 
 namespace genloom {
 
 namespace {
 
-const char* kOpenAIMissing = "openai is not installed. Install it with: pip install 'vorlan[openai]'";
-const char* kGeminiMissing =
-    "google.generativeai is not installed. Install it with: pip install 'vorlan[gemini]'";
-const char* kOllamaMissing =
-    "ollama package is not installed. Install it with: pip install 'vorlan[ollama]'";
+// Longest excerpt of a reply object quoted in an error message.
+constexpr std::size_t kReplyExcerptChars = 300;
 
 py::object openai_client() {
     py::object cls;
@@ -30,11 +28,13 @@ py::object openai_client() {
     py::object key = env_value("OPENAI_API_KEY");
     if (key.is_none() || !truthy(key))
         raise_error(PyExc_RuntimeError, py::str("OPENAI_API_KEY environment variable not set."));
-    return cls(py::arg("api_key") = key);
+    // Our retry loop makes the attempts: the client's own retries are switched off.
+    return cls(py::arg("api_key") = key, py::arg("timeout") = request_timeout_value(),
+               py::arg("max_retries") = 0);
 }
 
 py::object google_client() {
-    py::object genai = import_client_layer("google.generativeai", kGeminiMissing);
+    py::object genai = import_gemini_layer();
     py::object key = env_value("GEMINI_API_KEY");
     if (key.is_none() || !truthy(key))
         raise_error(PyExc_RuntimeError, py::str("GEMINI_API_KEY environment variable not set."));
@@ -43,17 +43,14 @@ py::object google_client() {
 }
 
 py::object ollama_generate_text(py::object model_name, py::object prompt, py::object num_predict) {
-    py::object generate;
-    try {
-        generate = import_client_layer("ollama", kOllamaMissing).attr("generate");
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_AttributeError)) throw;
-        raise_runtime_from(e, kOllamaMissing);
-    }
+    OllamaOperation generate("generate");
     py::dict options;
     if (!num_predict.is_none()) options["num_predict"] = num_predict;
-    py::object resp = generate(py::arg("model") = model_name, py::arg("prompt") = prompt,
-                               py::arg("options") = options);
+    py::kwargs request;
+    request["model"] = model_name;
+    request["prompt"] = prompt;
+    request["options"] = options;
+    py::object resp = generate(request);
     remember_ollama_counts(resp);
     try {
         py::object text = resp[py::str("response")];
@@ -83,6 +80,53 @@ py::dict build_create_params(py::object model_name, py::object input_text, py::o
     if (!temperature.is_none()) d["temperature"] = temperature;
     if (!stop.is_none() && truthy(stop)) d["stop"] = stop;
     return d;
+}
+
+// Keyword arguments of a chat.completions.create request carrying the same model, input
+// (as one user message), token cap, temperature and stop entries as a Responses request.
+py::dict build_chat_params(py::object model_name, py::object input_text, py::object max_tokens,
+                           py::object temperature, py::object stop) {
+    py::dict d;
+    d["model"] = model_name;
+    py::dict message;
+    message["role"] = "user";
+    message["content"] = input_text;
+    py::list messages;
+    messages.append(message);
+    d["messages"] = messages;
+    if (!max_tokens.is_none()) d["max_tokens"] = max_tokens;
+    if (!temperature.is_none()) d["temperature"] = temperature;
+    if (!stop.is_none() && truthy(stop)) d["stop"] = stop;
+    return d;
+}
+
+// obj.name, or obj["name"] for a mapping.
+py::object member(py::handle obj, const char* name) {
+    if (PyDict_Check(obj.ptr())) return py::reinterpret_borrow<py::dict>(obj).attr("get")(name);
+    return attr_or_none(obj, name);
+}
+
+// The text of the first choice of a chat completion; "" when it has none.
+py::object chat_reply_text(py::handle reply) {
+    try {
+        py::object choices = member(reply, "choices");
+        if (!choices.is_none() && truthy(choices)) {
+            py::object message = member(choices[py::int_(0)], "message");
+            py::object content = message.is_none() ? py::object(py::none()) : member(message, "content");
+            if (PyUnicode_Check(content.ptr())) return content;
+        }
+    } catch (py::error_already_set& e) {
+        if (!is_ordinary(e)) throw;
+    }
+    return py::str("");
+}
+
+// str(reply), capped, for the empty-reply message.
+py::str reply_excerpt(py::handle reply) {
+    py::str whole(reply);
+    Utf8 u(whole);
+    const std::string cut = core::capped_excerpt(u.view(), kReplyExcerptChars);
+    return u.make(cut);
 }
 
 bool str_call(py::handle s, const char* method, const char* arg) {
@@ -133,19 +177,23 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
                              py::object progress) {
     py::object P = G("LLMProvider");
     if (provider.equal(P.attr("OPENAI"))) {
+        const bool chat = openai_api() == core::OpenAIApi::Chat;
         py::object client = G("_openai_client")();
-        py::object record = G("_build_create_params")(model_name, input_text, max_tokens, temperature, stop);
+        py::object record = G(chat ? "_build_chat_params" : "_build_create_params")(
+            model_name, input_text, max_tokens, temperature, stop);
         notify_obj(progress, cat({py::str("[LLM] OpenAI \u2022 "), py::str(model_name), py::str(": sending request")}));
         Stopwatch clock;
-        py::object reply = G("_call_openai_with_retry")(client, record, py::arg("progress") = progress);
+        py::object reply = chat ? G("_call_openai_with_retry")(client, record, py::arg("progress") = progress,
+                                                                 py::arg("api") = "chat")
+                                : G("_call_openai_with_retry")(client, record, py::arg("progress") = progress);
         const double seconds = clock.seconds();
         notify(progress, "[LLM] OpenAI: response received");
-        py::object text = G("_coalesce_response_text")(reply);
+        py::object text = chat ? chat_reply_text(reply) : G("_coalesce_response_text")(reply);
         report_usage("openai", model_name, input_text, text.is_none() ? py::str("") : text,
                      openai_token_counts(reply), seconds);
         if (text.is_none() || !truthy(text))
             raise_error(PyExc_RuntimeError,
-                        cat({py::str("Empty OpenAI response: "), py::str(reply), py::str(".")}));
+                        cat({py::str("Empty OpenAI response: "), reply_excerpt(reply), py::str(".")}));
         return text;
     }
     if (provider.equal(P.attr("GOOGLE"))) {
@@ -155,8 +203,22 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         if (!max_tokens.is_none()) settings["max_output_tokens"] = max_tokens;
         if (!temperature.is_none()) settings["temperature"] = temperature;
         notify_obj(progress, cat({py::str("[LLM] Gemini \u2022 "), py::str(model_name), py::str(": sending request")}));
+        py::object timeout = request_timeout_value();
         Stopwatch clock;
-        py::object resp = model.attr("generate_content")(input_text, py::arg("generation_config") = settings);
+        py::object resp;
+        try {
+            if (timeout.is_none()) {
+                resp = model.attr("generate_content")(input_text, py::arg("generation_config") = settings);
+            } else {
+                py::dict options;
+                options["timeout"] = timeout;
+                resp = model.attr("generate_content")(input_text, py::arg("generation_config") = settings,
+                                                      py::arg("request_options") = options);
+            }
+        } catch (py::error_already_set& e) {
+            if (is_ordinary(e) && is_timeout_error(e)) raise_timeout("Gemini", e);
+            throw;
+        }
         const double seconds = clock.seconds();
         notify(progress, "[LLM] Gemini: response received");
         py::object text;
@@ -186,88 +248,6 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
     raise_error(PyExc_ValueError, cat({py::str("Unsupported LLM provider: "), py::str(provider)}));
 }
 
-// Removes from `params` what the error text names as unsupported; true when anything went.
-bool strip_param_from_error_message(py::dict& params, const py::str& msg) {
-    static const char* kFallbackKeys[] = {"response_format", "stop", "reasoning", "temperature"};
-    py::object low = msg.attr("lower")();
-    bool removed = false;
-    for (const char* k : kFallbackKeys) {
-        py::str key(k);
-        if (params.contains(key) && truthy(low.attr("__contains__")(key))) {
-            PyDict_DelItem(params.ptr(), key.ptr());
-            removed = true;
-        }
-    }
-    Utf8 u(msg);
-    if (auto g = core::match_unsupported_parameter(u.view())) {
-        py::str name = u.make(*g);
-        if (params.contains(name)) {
-            PyDict_DelItem(params.ptr(), name.ptr());
-            removed = true;
-        }
-    }
-    if (auto g = core::match_parameter_not_supported(u.view())) {
-        py::str name = u.make(*g);
-        if (params.contains(name)) {
-            PyDict_DelItem(params.ptr(), name.ptr());
-            return true;
-        }
-    }
-    return removed;
-}
-
-// Drops the keys that client.responses.create cannot take at all.
-void filter_by_signature(py::handle client, py::dict& params) {
-    try {
-        py::object inspect = py::module_::import("inspect");
-        py::object sig = inspect.attr("signature")(client.attr("responses").attr("create"));
-        py::object var_kw = inspect.attr("Parameter").attr("VAR_KEYWORD");
-        py::object names = sig.attr("parameters");
-        for (py::handle p : names.attr("values")())
-            if (py::object(p.attr("kind")).equal(var_kw)) return;
-        py::list keys(params.attr("keys")());
-        for (py::handle k : keys) {
-            bool accepted = !py::str(k).equal(py::str("self")) && truthy(names.attr("__contains__")(k));
-            if (!accepted) PyDict_DelItem(params.ptr(), k.ptr());
-        }
-    } catch (py::error_already_set& e) {
-        if (!is_ordinary(e)) throw;
-    }
-}
-
-py::object call_openai_with_retry(py::object client, py::object create_params, long long retries,
-                                  double backoff_sec, py::object progress) {
-    // A shallow working copy; the caller's record is never changed.
-    py::dict params = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyDict_Type))(
-        create_params);
-    filter_by_signature(client, params);
-    py::object last_error = py::none();
-    const std::string total = std::to_string(retries);
-    for (long long attempt = 0; attempt < retries; ++attempt) {
-        py::str msg;
-        try {
-            return client.attr("responses").attr("create")(**params);
-        } catch (py::error_already_set& e) {
-            if (!is_ordinary(e)) throw;
-            last_error = e.value();
-            msg = error_text(e);
-        }
-        notify_obj(progress, cat({py::str("[LLM] OpenAI: "), msg}));
-        if (strip_param_from_error_message(params, msg)) {
-            notify(progress, "[LLM] OpenAI: retrying without unsupported parameters");
-            continue;
-        }
-        notify_obj(progress, cat({py::str("[LLM] OpenAI: retry " + std::to_string(attempt + 1) + "/" +
-                                          total + " after error: "),
-                                  msg}));
-        py::object delay = py::float_(backoff_sec) * py::int_(1LL << std::min<long long>(attempt, 62));
-        py::module_::import("time").attr("sleep")(delay);
-    }
-    notify(progress, "[LLM] OpenAI: failed after " + total + " attempts");
-    raise_error(PyExc_RuntimeError,
-                cat({py::str("OpenAI request failed after " + total + " attempts: "), py::str(last_error)}));
-}
-
 }  // namespace
 
 void register_llm(py::module_& m) {
@@ -275,6 +255,11 @@ void register_llm(py::module_& m) {
     // see their own value.
     m.attr("_usage_sink") = py::module_::import("contextvars")
                                 .attr("ContextVar")("vorlan_usage_sink", py::arg("default") = py::none());
+    // Seconds a provider request may take before it fails (None: no limit); read at call time.
+    m.attr("REQUEST_TIMEOUT") = 300.0;
+    // The OpenAI API used for generation: "responses" or "chat" (chat completions, as
+    // many OpenAI-compatible local servers offer); read at call time.
+    m.attr("OPENAI_API") = "responses";
     py::object max_tokens_default = m.attr("MAX_OUTPUT_TOKENS");
     m.def("_openai_client", &openai_client, "A new OpenAI client keyed from OPENAI_API_KEY.");
     m.def("_google_client", &google_client,
@@ -284,16 +269,17 @@ void register_llm(py::module_& m) {
     m.def("_build_create_params", &build_create_params, py::arg("model_name"), py::arg("input_text"),
           py::arg("max_tokens") = max_tokens_default, py::arg("temperature") = py::none(),
           py::arg("stop") = py::none(), "Keyword arguments of an OpenAI responses.create request.");
+    m.def("_build_chat_params", &build_chat_params, py::arg("model_name"), py::arg("input_text"),
+          py::arg("max_tokens") = max_tokens_default, py::arg("temperature") = py::none(),
+          py::arg("stop") = py::none(),
+          "Keyword arguments of an OpenAI chat.completions.create request (OPENAI_API = \"chat\").");
     m.def("_infer_provider", &infer_provider, py::arg("llm_provider"), py::arg("model_name"),
           "The LLMProvider named by llm_provider, else the one implied by model_name.");
     m.def("_llm_generate_text", &llm_generate_text, py::arg("provider"), py::arg("model_name"),
           py::arg("input_text"), py::arg("max_tokens") = max_tokens_default,
           py::arg("temperature") = py::none(), py::arg("stop") = py::none(),
           py::arg("progress") = py::none(), "Send one prompt to the provider; the reply text.");
-    m.def("_call_openai_with_retry", &call_openai_with_retry, py::arg("client"),
-          py::arg("create_params"), py::arg("retries") = 3, py::arg("backoff_sec") = 1.5,
-          py::arg("progress") = py::none(),
-          "responses.create with unsupported parameters stripped and failures retried.");
+    register_openai_call(m);
 }
 
 }  // namespace genloom

@@ -1,0 +1,64 @@
+#include "genloom/core/provider_rules.hpp"
+
+#include <cctype>
+#include <cstdio>
+
+#include "common/text.hpp"
+
+namespace genloom::core {
+
+namespace {
+std::string lower_ascii(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
+}
+
+bool ends_with(std::string_view s, std::string_view tail) {
+    return s.size() >= tail.size() && s.substr(s.size() - tail.size()) == tail;
+}
+}  // namespace
+
+std::optional<OpenAIApi> parse_openai_api(std::string_view name) {
+    const std::string n = lower_ascii(vorlan::text::strip_unicode_space(name));
+    if (n == "responses") return OpenAIApi::Responses;
+    if (n == "chat") return OpenAIApi::Chat;
+    return std::nullopt;
+}
+
+bool is_openai_host(std::string_view base_url) {
+    std::string_view rest = base_url;
+    if (auto p = rest.find("://"); p != std::string_view::npos) rest.remove_prefix(p + 3);
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (auto at = rest.rfind('@'); at != std::string_view::npos) rest.remove_prefix(at + 1);
+    if (auto colon = rest.rfind(':'); colon != std::string_view::npos) rest = rest.substr(0, colon);
+    const std::string host = lower_ascii(rest);
+    return host == "openai.com" || ends_with(host, ".openai.com");
+}
+
+std::string format_seconds(double seconds) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", seconds);
+    return buf;
+}
+
+std::string timeout_advice(std::optional<double> seconds) {
+    if (!seconds) return "the client layer stopped waiting; set genloom.REQUEST_TIMEOUT or use --timeout";
+    return "no reply within " + format_seconds(*seconds) +
+           " s; raise genloom.REQUEST_TIMEOUT or use --timeout";
+}
+
+std::string responses_404_advice(std::string_view base_url) {
+    return "the server at " + std::string(base_url) +
+           " has no Responses endpoint; if it serves chat completions only, use "
+           "--openai-api chat or set genloom.OPENAI_API = \"chat\"";
+}
+
+std::string capped_excerpt(std::string_view text, std::size_t max_chars) {
+    const std::size_t total = vorlan::text::count_code_points(text);
+    if (total <= max_chars) return vorlan::text::escape_controls(text);
+    return vorlan::text::escape_controls(vorlan::text::prefix_code_points(text, max_chars)) + "... (" +
+           std::to_string(total) + " characters in all)";
+}
+
+}  // namespace genloom::core
