@@ -40,3 +40,41 @@ def add_llm_options(sp: argparse.ArgumentParser) -> None:
                     help="grammar reference put into the prompts (default: bnf)")
     sp.add_argument("--json", action="store_true", help="print the result record as JSON")
     sp.add_argument("-q", "--quiet", action="store_true", help="no progress messages")
+    add_connection_options(sp)
+
+
+def _seconds(text: str) -> float:
+    """argparse type: a positive, finite number of seconds."""
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number of seconds: {text!r}") from None
+    if not (math.isfinite(value) and value > 0):
+        raise argparse.ArgumentTypeError(f"must be a positive number of seconds, got {text!r}")
+    return value
+
+
+def add_connection_options(sp: argparse.ArgumentParser) -> None:
+    """How provider requests are made; applied by apply_connection_options."""
+    sp.add_argument("--timeout", type=_seconds, metavar="SECONDS",
+                    help="seconds one provider request may take before it fails (default: 300)")
+    sp.add_argument("--openai-api", choices=["responses", "chat"],
+                    help="OpenAI API to call: responses (default) or chat, for OpenAI-compatible "
+                         "servers that serve chat completions only; implies --provider openai")
+
+
+def apply_connection_options(args: argparse.Namespace) -> None:
+    """Hand --timeout and --openai-api to the library settings read at every call. An OpenAI
+    API choice without --provider means the OpenAI path, whatever the model is called (local
+    servers' model names such as qwen or llama would otherwise select Ollama)."""
+    timeout, api = getattr(args, "timeout", None), getattr(args, "openai_api", None)
+    if timeout is None and api is None:
+        return
+    if api is not None and hasattr(args, "provider") and not args.provider:
+        args.provider = "openai"
+    from vorlan import genloom
+
+    if timeout is not None:
+        genloom.REQUEST_TIMEOUT = timeout
+    if api is not None:
+        genloom.OPENAI_API = api

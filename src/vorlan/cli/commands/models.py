@@ -1,13 +1,14 @@
 """``vorlan models``: list the model names a provider offers."""
 from __future__ import annotations
 
-from vorlan.cli.options import provider_name
+from vorlan.cli.options import add_connection_options, provider_name
 from vorlan.cli.providers import detect_provider
 
 
 def register(sub) -> None:
     m = sub.add_parser("models", help="list the model names a provider offers")
     m.add_argument("--provider", type=provider_name)
+    add_connection_options(m)
     m.set_defaults(func=cmd_models)
 
 
