@@ -108,6 +108,20 @@ class FakeOpenAI:
 PROXY_VARS = ("HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY", "http_proxy", "https_proxy", "all_proxy")
 
 
+def start_fake_openai(monkeypatch, **kwargs):
+    """A FakeOpenAI(**kwargs) that this process's real client layer talks to: proxies off,
+    its environment set, back-off sleeps skipped. The caller closes it."""
+    import time
+
+    for var in PROXY_VARS:
+        monkeypatch.delenv(var, raising=False)
+    server = FakeOpenAI(**kwargs)
+    for k, v in server.env().items():
+        monkeypatch.setenv(k, v)
+    monkeypatch.setattr(time, "sleep", lambda s: None)
+    return server
+
+
 class StallingServer:
     """Accepts connections on 127.0.0.1 and reads requests but never answers: a provider
     that hangs. `connections` counts accepted connections."""

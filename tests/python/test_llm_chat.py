@@ -7,26 +7,16 @@ import types
 import pytest
 
 import vorlan.genloom as g
-from fake_llm_server import PROXY_VARS, FakeOpenAI, token_count
+from fake_llm_server import start_fake_openai, token_count
 
 P = g.LLMProvider
 NS = types.SimpleNamespace
 
 
-def serve(monkeypatch, **kw):
-    for var in PROXY_VARS:
-        monkeypatch.delenv(var, raising=False)
-    server = FakeOpenAI(**kw)
-    for k, v in server.env().items():
-        monkeypatch.setenv(k, v)
-    monkeypatch.setattr(time, "sleep", lambda s: None)
-    return server
-
-
 @pytest.fixture
 def chat_only(monkeypatch):
     monkeypatch.setattr(g, "OPENAI_API", "chat")
-    server = serve(monkeypatch, responses=False)
+    server = start_fake_openai(monkeypatch, responses=False)
     yield server
     server.close()
 
@@ -35,7 +25,6 @@ def chat_only(monkeypatch):
     "kwargs, extra",
     [
         ({}, {}),
-        ({"max_tokens": 0, "temperature": 0.0, "stop": []}, {"max_tokens": 0, "temperature": 0.0}),
         ({"max_tokens": 50, "temperature": 0.2, "stop": ["x"]}, {"max_tokens": 50, "temperature": 0.2, "stop": ["x"]}),
     ],
 )
@@ -53,11 +42,6 @@ def test_chat_request_carries_the_same_entries(chat_only, kwargs, extra):
     assert (records[0]["input_tokens"], records[0]["output_tokens"]) == (3, token_count("reply text"))
 
 
-def test_build_chat_params_key_order():
-    got = g._build_chat_params("m", "i", max_tokens=1, temperature=0.5, stop=["s"])
-    assert list(got) == ["model", "messages", "max_tokens", "temperature", "stop"]
-
-
 def test_feedback_and_listing_honour_chat(chat_only, tmp_path):
     (tmp_path / "m.mod").write_text("dvar float+ x;\nminimize x;\n")
     (tmp_path / "m.dat").write_text("")
@@ -72,7 +56,7 @@ def test_feedback_and_listing_honour_chat(chat_only, tmp_path):
 
 
 def test_responses_404_at_a_local_server_names_the_option(monkeypatch):
-    server = serve(monkeypatch, texts=["unused"], responses=False)
+    server = start_fake_openai(monkeypatch, texts=["unused"], responses=False)
     try:
         with pytest.raises(RuntimeError) as ei:
             g._llm_generate_text(P.OPENAI, "local-model", "p")
@@ -93,7 +77,6 @@ class Http404(Exception):
     [
         ("http://localhost:8080/v1/", "responses", True),
         ("https://api.openai.com/v1/", "responses", False),
-        ("https://eu.api.openai.com/v1", "responses", False),
         ("http://localhost:8080/v1/", "chat", False),
     ],
 )
@@ -114,9 +97,7 @@ def test_404_hint_only_for_other_servers_on_responses(base_url, api, hinted, mon
     [
         NS(choices=[NS(message=NS(content=None))]),
         NS(choices=[]),
-        NS(choices=None),
         {"choices": [{"message": {"content": ""}}]},
-        NS(),
     ],
 )
 def test_chat_reply_without_text_is_an_empty_reply(monkeypatch, reply):
@@ -157,7 +138,7 @@ def test_empty_reply_message_is_capped(monkeypatch):
     assert len(msg) < 500 and "\n" not in msg
 
 
-@pytest.mark.parametrize("setting", ["completions", "", None, 1])
+@pytest.mark.parametrize("setting", ["completions", None])
 def test_unknown_api_is_refused(monkeypatch, setting):
     monkeypatch.setattr(g, "OPENAI_API", setting)
     monkeypatch.setattr(g, "_openai_client", lambda: pytest.fail("no client for a bad setting"))
