@@ -58,8 +58,9 @@ def test_timeout_option_reaches_the_provider(tmp_path):
         "vorlan: error: Ollama request timed out: no reply within 1 s; raise genloom.REQUEST_TIMEOUT or use --timeout")
 
 
-@pytest.mark.parametrize("args", [["--timeout", "0"], ["--timeout", "nan"], ["--openai-api", "completions"]])
+@pytest.mark.parametrize("args", [["models", "--timeout", "0"], ["models", "--timeout", "nan"],
+                                  ["models", "--openai-api", "completions"], ["mcp", "--timeout", "-1"]])
 def test_bad_connection_options_are_refused(args):
-    r = run(["models", "--provider", "openai", *args], OPENAI_API_KEY="k")
+    r = run(args, OPENAI_API_KEY="k")
     assert r.returncode == 2 and ("--timeout" in r.stderr or "--openai-api" in r.stderr)
     assert "Traceback" not in r.stderr
