@@ -28,6 +28,18 @@ class SolveStatistics(TypedDict):
     assessment: str
     syntax_errors: list[str]
 
+@type_check_only
+class UsageRecord(TypedDict):
+    """What the usage sink receives after each provider reply."""
+
+    provider: Literal["openai", "google", "ollama"]
+    model: str
+    input_text: str
+    output_text: str
+    input_tokens: int | None
+    output_tokens: int | None
+    seconds: float
+
 class LLMProvider(enum.Enum):
     """The LLM services a call can go to."""
 
@@ -50,9 +62,12 @@ MODEL_NAME: str
 ALIGNMENT_CHECK: bool
 FEW_SHOT_TOP_K: int
 FEW_SHOT_MAX_CHARS: int
+REQUEST_TIMEOUT: float | None
+OPENAI_API: Literal["responses", "chat"]
 
 logger: logging.Logger
-_usage_sink: ContextVar[Callable[[dict[str, Any]], object] | None]
+# Per-context receiver of a UsageRecord after each provider reply (None: no reports).
+_usage_sink: ContextVar[Callable[[UsageRecord], object] | None]
 
 @overload
 def generative_solve(
@@ -154,10 +169,18 @@ def _call_openai_with_retry(
     retries: SupportsInt | SupportsIndex = 3,
     backoff_sec: SupportsFloat | SupportsIndex = 1.5,
     progress: _Progress | None = None,
+    api: Literal["responses", "chat"] = "responses",
 ) -> Any: ...
 def _coalesce_response_text(resp: Any) -> str: ...
 def _ollama_generate_text(model_name: str, prompt: str, num_predict: int | None = None) -> str: ...
 def _build_create_params(
+    model_name: str,
+    input_text: str,
+    max_tokens: int | None = None,
+    temperature: float | None = None,
+    stop: Sequence[str] | None = None,
+) -> dict[str, Any]: ...
+def _build_chat_params(
     model_name: str,
     input_text: str,
     max_tokens: int | None = None,
