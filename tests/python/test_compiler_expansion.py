@@ -75,7 +75,7 @@ def test_long_range_is_exported_unlisted():
     c = vorlan_core.QelCompiler()
     c.compile_model("range Big = 1..maxint;\nrange Small = 1..3;\n{int} S = 1..5000000;\n"
                     "dvar float x;\nminimize x;\n", "")
-    assert c.data["Big"] == range(1, 2**63)
+    assert c.data["Big"] == range(1, 2**31)
     assert c.data["Small"] == [1, 2, 3]
     assert c.data["S"] == range(1, 5000001)
     decl = {d["name"]: d for d in c.ast["declarations"]}

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <vector>
 
@@ -33,6 +34,14 @@ private:
     std::vector<Diagnostic> list_;
     std::set<std::tuple<std::string, int, int>> places_;
 };
+
+// Quoted text (names, strings, data) is cut to this many code points in a message, and a
+// whole message to about this many bytes, so a 5 MB string never becomes a 5 MB message.
+constexpr std::size_t kExcerptPoints = 60;
+constexpr std::size_t kMaxMessageBytes = 2000;
+
+// text with control bytes escaped, cut after max_points code points with "..." appended.
+std::string excerpt(std::string_view text, std::size_t max_points = kExcerptPoints);
 
 // The diagnostics as the text hosts show: one "file:LINE:COL: message" per line, at most
 // kMaxDiagnostics lines, always valid UTF-8.

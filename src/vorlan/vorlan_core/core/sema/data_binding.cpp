@@ -14,8 +14,8 @@ std::string dv_word(const DataValue& d) {
     switch (d.kind) {
         case DataValue::K::Int: return "the int " + std::to_string(d.ival);
         case DataValue::K::Float: return "the float " + num_text(d.fval);
-        case DataValue::K::Str: return "the string \"" + d.text + "\"";
-        case DataValue::K::Ident: return "the name " + d.text;
+        case DataValue::K::Str: return "the string \"" + excerpt(d.text) + "\"";
+        case DataValue::K::Ident: return "the name " + excerpt(d.text);
         case DataValue::K::Infinity: return "infinity";
         case DataValue::K::Maxint: return "maxint";
         case DataValue::K::Tuple: return "a tuple <...>";
@@ -63,8 +63,7 @@ Value Sema::generic(const DataValue& d) {
         case DataValue::K::Ident: return Value::Str(d.text);
         case DataValue::K::Infinity: return Value::Float(d.ival < 0 ? -kInf : kInf);
         case DataValue::K::Maxint:
-            return Value::Int(d.ival < 0 ? -std::numeric_limits<std::int64_t>::max()
-                                         : std::numeric_limits<std::int64_t>::max());
+            return Value::Int(d.ival < 0 ? -kMaxint : kMaxint);
         case DataValue::K::Tuple: {
             std::vector<Value> items;
             for (auto& x : d.items) items.push_back(generic(*x));

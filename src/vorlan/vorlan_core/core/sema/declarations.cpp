@@ -66,6 +66,9 @@ void Sema::eval_data(const Item& it, Symbol& sym) {
         if (a) {
             std::vector<std::size_t> pos(sets.size(), 0);
             convert_array(*a->value, sets, 0, it.type, it.name, pos, *arr, 0);
+        } else if (it.value && it.value->kind == Expr::K::ArrayLit) {
+            std::vector<std::size_t> pos(sets.size(), 0);
+            fill_from_literal(*it.value, sets, 0, it.type, it.name, pos, *arr, 0);
         } else if (it.value) {
             each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<Value>&) {
                 arr->put(flat, coerce(eval(*it.value), it.type, it.name, it.value->pos));
@@ -76,28 +79,63 @@ void Sema::eval_data(const Item& it, Symbol& sym) {
         }
         sym.value = array_value(arr);
     }
-    if (!it.with_set.empty()) {
-        auto other = syms_.find(it.with_set);
-        if (sym.value.k != Value::K::Set || it.type.elem->kind != TypeRef::K::Tuple)
-            fail(it.with_pos, "'with' applies to a set of tuples");
-        const TupleType* tt = tuple_type(it.type.elem->tuple_name);
-        int fi = tt->field_index(it.with_field);
-        if (fi < 0) fail(it.with_pos, "tuple type '" + tt->name + "' has no field '" + it.with_field + "'");
-        if (other == syms_.end() || other->second.value.k != Value::K::Set)
-            fail(it.with_pos, "'" + it.with_set + "' is not a set");
-        for (auto& el : sym.value.set->elems) {
-            const Value& fv = (*el.tup)[static_cast<std::size_t>(fi)];
-            if (other->second.value.set->find(fv) < 0) {
-                Pos p = a ? a->pos : it.pos;
-                throw EvalError{p, "element " + value_text(el) + " of '" + it.name + "': field '" + it.with_field +
-                                       "' = " + value_text(fv) + " is not in '" + it.with_set + "'",
-                                a ? "data" : "model"};
-            }
-        }
-    }
+    if (!it.with.empty()) check_with(it, sym.value, a);
     // The data file's value is converted; its tree is not read again.
     if (a) a->value.reset();
     sym.ready = true;
+}
+
+// An array literal `[...]` (nested, one level per dimension) checked against the index
+// sets and stored cell by cell; pos holds, per dimension above k, the position being filled.
+void Sema::fill_from_literal(const Expr& e, const std::vector<std::shared_ptr<SetV>>& dims, std::size_t k,
+                             const TypeRef& et, const std::string& name, std::vector<std::size_t>& pos, ArrV& out,
+                             std::size_t base) {
+    if (k == dims.size()) {
+        if (e.kind == Expr::K::ArrayLit)
+            fail(e.pos, "'" + cell_name(name, dims, pos, k) + "' is one value, but the literal nests deeper than the " +
+                            std::to_string(dims.size()) + " dimension" + (dims.size() == 1 ? "" : "s") + " of '" +
+                            name + "'");
+        out.put(base, coerce(eval(e), et, cell_name(name, dims, pos, k), e.pos));
+        return;
+    }
+    const SetV& s = *dims[k];
+    std::size_t stride = 1;
+    for (std::size_t j = k + 1; j < dims.size(); ++j) stride *= dims[j]->size();
+    if (e.kind != Expr::K::ArrayLit)
+        fail(e.pos, "expected an array [...] with " + std::to_string(s.size()) + " values for '" +
+                        cell_name(name, dims, pos, k) + "' (indexed by '" + s.name + "'), found " + quote(e));
+    if (e.kids.size() != s.size())
+        fail(e.pos, "expected " + std::to_string(s.size()) + " values for '" + cell_name(name, dims, pos, k) +
+                        "' (one per element of '" + s.name + "'), found " + std::to_string(e.kids.size()));
+    for (std::size_t i = 0; i < e.kids.size(); ++i) {
+        pos[k] = i;
+        fill_from_literal(*e.kids[i], dims, k + 1, et, name, pos, out, base + i * stride);
+    }
+}
+
+// Each `with` clause: the named fields of every element belong to the clause's set.
+void Sema::check_with(const Item& it, const Value& value, const DataAssign* a) {
+    for (auto& w : it.with) {
+        Pos first = w.field_pos[0];
+        if (value.k != Value::K::Set || it.type.elem->kind != TypeRef::K::Tuple)
+            fail(first, "'with' applies to a set of tuples");
+        const TupleType* tt = tuple_type(it.type.elem->tuple_name);
+        auto other = syms_.find(w.set);
+        if (other == syms_.end() || other->second.value.k != Value::K::Set) fail(first, "'" + w.set + "' is not a set");
+        const SetV& allowed = *other->second.value.set;
+        for (std::size_t k = 0; k < w.fields.size(); ++k) {
+            int fi = tt->field_index(w.fields[k]);
+            if (fi < 0) fail(w.field_pos[k], "tuple type '" + tt->name + "' has no field '" + w.fields[k] + "'");
+            for (auto& el : value.set->elems) {
+                const Value& fv = (*el.tup)[static_cast<std::size_t>(fi)];
+                if (allowed.find(fv) < 0)
+                    throw EvalError{a ? a->pos : it.pos,
+                                    "element " + value_text(el) + " of '" + it.name + "': field '" + w.fields[k] +
+                                        "' = " + value_text(fv) + " is not in '" + w.set + "'",
+                                    a ? "data" : "model"};
+            }
+        }
+    }
 }
 
 void Sema::eval_dvar(const Item& it, Symbol& sym) {
@@ -127,10 +165,13 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
             v.lower = std::ceil(v.lower - 1e-9) + 0.0;
             v.upper = std::floor(v.upper + 1e-9) + 0.0;
         }
-        if (v.lower > v.upper || std::isnan(v.lower) || std::isnan(v.upper))
+        if (v.lower > v.upper || std::isnan(v.lower) || std::isnan(v.upper)) {
+            std::string cell = it.name;
+            for (auto& x : idx) cell.append("[").append(value_text(x)).append("]");
             fail(it.lo ? it.lo->pos : it.name_pos,
-                 "empty bounds for variable '" + v.full_name() + "': " + num_text(v.lower) + ".." + num_text(v.upper) +
+                 "empty bounds for variable '" + cell + "': " + num_text(v.lower) + ".." + num_text(v.upper) +
                      (integer ? " (no integer value fits)" : " (lower bound above upper bound)"));
+        }
         inst_->variables.push_back(std::move(v));
     });
     if (sets.empty()) {

@@ -32,6 +32,8 @@ void Sema::each(const std::vector<Iterator>& its, std::size_t k, const std::func
                 const Expr& p = *it.pattern[j];
                 if (p.kind == Expr::K::Name && !lookup_local(p.text)) {
                     env_.emplace_back(p.text, nullptr, (*el.tup)[j], nullptr, 0);
+                    if (env_.size() == mark + 1) env_.back().element = &el;
+                    else env_.back().element_part = true;
                 } else {
                     Value pv = eval(p);
                     match = value_key(pv) == value_key((*el.tup)[j]);
@@ -82,7 +84,7 @@ Value Sema::eval(const Expr& e) {
         case Expr::K::Str: return Value::Str(e.text);
         case Expr::K::Bool: return Value::Bool(e.ival != 0);
         case Expr::K::Infinity: return Value::Float(kInf);
-        case Expr::K::Maxint: return Value::Int(std::numeric_limits<std::int64_t>::max());
+        case Expr::K::Maxint: return Value::Int(kMaxint);
         case Expr::K::Name: return *name_ref(e);
         case Expr::K::Unary: {
             Value v = eval(*e.kids[0]);
@@ -196,6 +198,9 @@ Value Sema::eval(const Expr& e) {
             });
             return set_value(s);
         }
+        case Expr::K::ArrayLit:
+            fail(e.pos, "an array literal [...] is only allowed as the whole value of an array declaration, "
+                        "e.g. 'int a[1..3] = [1, 2, 3];'");
     }
     fail(e.pos, "cannot evaluate " + quote(e));
 }

@@ -28,18 +28,37 @@ std::vector<Term> Sema::merge(const Lin& l) {
     return out;
 }
 
-std::string Sema::row_name(const std::string& label, const std::vector<IndexValue>& idx, int line) {
+// The index of a row as the model writes it: one `[v]` per iterator, a tuple as `<...>`.
+std::string Sema::row_keys(const std::vector<Value>* label_keys) const {
+    std::string out;
+    auto add = [&](const Value& v) {
+        out += '[';
+        out += value_text(v);
+        out += ']';
+    };
+    if (label_keys) {
+        for (auto& v : *label_keys) add(v);
+        return out;
+    }
+    for (auto& b : env_)
+        if (!b.element_part) add(b.element ? *b.element : b.value());
+    return out;
+}
+
+std::string Sema::row_name(const std::string& label, const std::vector<Value>* label_keys, int line) const {
+    std::string keys = row_keys(label_keys);
     std::string name;  // appended piece by piece: GCC 12 warns falsely on the chained form
     if (label.empty()) {
         name.append("the constraint at line ").append(std::to_string(line));
-        if (!idx.empty()) name.append(" ").append(index_text(idx));
+        if (!keys.empty()) name.append(" ").append(keys);
     } else {
-        name.append("constraint '").append(label).append(index_text(idx)).append("'");
+        name.append("constraint '").append(label).append(keys).append("'");
     }
     return name;
 }
 
-void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std::vector<IndexValue> idx) {
+void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std::vector<IndexValue> idx,
+                   const std::vector<Value>* label_keys) {
     const Expr& e = rel;
     if (e.kind == Expr::K::Nary && (e.ops[0] == "||" || e.ops[0] == "&&"))
         fail(e.pos, "logical constraints between relations ('" + e.ops[0] +
@@ -60,11 +79,8 @@ void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std
             fail(e.kids[i]->pos, "a constraint compares numbers or linear expressions, found " +
                                      std::string(kind_word(vs[i].k)) + " " + quote(*e.kids[i]));
     bool linear = std::any_of(vs.begin(), vs.end(), [](const Value& v) { return v.k == Value::K::Lin; });
-    for (auto& op : e.ops)
-        if ((op == "<" || op == ">" || op == "!=") && linear)
-            fail(e.pos, "strict '" + op + "' is not allowed in a constraint; use " +
-                            (op == "!=" ? "a binary variable with big-M constraints" : std::string("'") + op + "='") +
-                            " in " + quote(e));
+    for (std::size_t i = 0; i < e.ops.size(); ++i)
+        if (linear && is_strict(e.ops[i])) fail(e.op_pos[i], strict_message(e, i));
     if (e.ops.size() > 2) fail(e.pos, "a constraint has at most two relations (lo <= expr <= hi)");
     if (e.ops.size() == 2) {
         bool up = e.ops[0] == "<=" && e.ops[1] == "<=";
@@ -82,14 +98,14 @@ void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std
         row.lower = lo - mid->c + 0.0;
         row.upper = hi - mid->c + 0.0;
         if (row.lower > row.upper + 1e-9)
-            fail(e.pos, row_name(label, row.index, row.line) + " can never hold: its range is empty (" +
+            fail(e.pos, row_name(label, label_keys, row.line) + " can never hold: its range is empty (" +
                             num_text(lo) + " > " + num_text(hi) + ")");
     } else {
         const std::string& op = e.ops[0];
         if (!linear) {
             int c = compare_vals(vs[0], vs[1], e);
             if (!cmp_holds(op, c))
-                fail(e.pos, row_name(label, row.index, row.line) + " can never hold: " + quote(e) + " is " +
+                fail(e.pos, row_name(label, label_keys, row.line) + " can never hold: " + quote(e) + " is " +
                                 value_text(vs[0]) + " " + op + " " + value_text(vs[1]));
             return;
         }
@@ -105,7 +121,7 @@ void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std
     if (row.terms.empty()) {
         bool ok = row.lower <= 1e-9 && row.upper >= -1e-9;
         if (!ok)
-            fail(e.pos, row_name(label, row.index, row.line) + " can never hold: " + quote(e) +
+            fail(e.pos, row_name(label, label_keys, row.line) + " can never hold: " + quote(e) +
                             " has no variables left and reduces to 0 in [" + num_text(row.lower) + ", " +
                             num_text(row.upper) + "]");
         return;
@@ -115,16 +131,33 @@ void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std
     inst_->rows.push_back(std::move(row));
 }
 
-void Sema::exec(const Stmt& s, const std::string& family, std::vector<IndexValue>& idx) {
+void Sema::exec(const Stmt& s, const std::string& family, std::vector<IndexValue>& idx,
+                const std::vector<Value>* keys) {
     switch (s.kind) {
-        case Stmt::K::Block:
-            for (auto& b : s.body) exec(*b, family, idx);
+        case Stmt::K::Block: {
+            if (s.label.name.empty()) {
+                for (auto& b : s.body) exec(*b, family, idx, keys);
+                return;
+            }
+            // A labelled group names the constraints in it, indexed as its label is.
+            if (s.label.index.empty()) {
+                for (auto& b : s.body) exec(*b, s.label.name, idx, keys);
+                return;
+            }
+            std::vector<Value> group_keys;
+            std::vector<IndexValue> group_idx;
+            for (auto& x : s.label.index) {
+                group_keys.push_back(eval(*x));
+                flatten_index(group_keys.back(), group_idx);
+            }
+            for (auto& b : s.body) exec(*b, s.label.name, group_idx, &group_keys);
             return;
+        }
         case Stmt::K::If:
             if (as_bool(eval(*s.expr), *s.expr, "an 'if' condition")) {
-                for (auto& b : s.body) exec(*b, family, idx);
+                for (auto& b : s.body) exec(*b, family, idx, keys);
             } else {
-                for (auto& b : s.else_body) exec(*b, family, idx);
+                for (auto& b : s.else_body) exec(*b, family, idx, keys);
             }
             return;
         case Stmt::K::Forall: {
@@ -133,24 +166,22 @@ void Sema::exec(const Stmt& s, const std::string& family, std::vector<IndexValue
             each(s.iters, 0, [&] {
                 std::size_t n = idx.size();
                 for (std::size_t i = mark; i < env_.size(); ++i) flatten_index(env_[i].value(), idx);
-                for (auto& b : s.body) exec(*b, fam, idx);
+                for (auto& b : s.body) exec(*b, fam, idx, keys);
                 idx.resize(n);
             });
             return;
         }
         case Stmt::K::Constraint: {
             step(s.pos);
-            if (!s.label.name.empty()) {
-                std::vector<IndexValue> li;
-                if (!s.label.index.empty()) {
-                    for (auto& x : s.label.index) flatten_index(eval(*x), li);
-                } else {
-                    li = idx;
-                }
-                add_row(s, *s.expr, s.label.name, std::move(li));
-            } else {
-                add_row(s, *s.expr, family, idx);
+            if (s.label.name.empty()) return add_row(s, *s.expr, family, idx, keys);
+            if (s.label.index.empty()) return add_row(s, *s.expr, s.label.name, idx, keys);
+            std::vector<Value> label_keys;
+            std::vector<IndexValue> li;
+            for (auto& x : s.label.index) {
+                label_keys.push_back(eval(*x));
+                flatten_index(label_keys.back(), li);
             }
+            add_row(s, *s.expr, s.label.name, std::move(li), &label_keys);
             return;
         }
     }

@@ -144,9 +144,9 @@ void Sema::check_names() {
                 check_type(it.type);
                 check_dims(it.dims, sc);
                 if (it.value) check_expr(*it.value, sc);
-                if (!it.with_set.empty() && !declared_.count(it.with_set))
-                    diag("model", it.with_pos, "'" + it.with_set + "' is not declared" +
-                                                   closest_declared(it.with_set, sc));
+                for (auto& w : it.with)
+                    if (!declared_.count(w.set))
+                        diag("model", w.field_pos[0], "'" + w.set + "' is not declared" + closest_declared(w.set, sc));
                 if (sc.uses_var) postsolve_names_.insert(it.name);
                 break;
             case Item::K::Range:
@@ -167,6 +167,10 @@ void Sema::check_names() {
                     if (it.lo && bsc.uses_var)
                         diag("model", it.lo->pos, "variable bounds of '" + it.name +
                                                       "' must be data; they cannot use decision variables");
+                    if (it.lo && it.vtype == "boolean")
+                        diag("model", it.bounds_pos, "a boolean variable is 0 or 1 and takes no range; remove 'in " +
+                                                         quote_span(it.lo->begin, it.hi->end).substr(1) +
+                                                         " or declare '" + it.name + "' as 'dvar int'");
                 }
                 break;
             case Item::K::Dexpr:

@@ -6,9 +6,14 @@ namespace vorlan::compiler {
 
 bool Sema::run() {
     check_names();
+    bool names_ok = sink_->empty();
+    check_kinds();
     if (full()) return false;
+    std::size_t before_binding = sink_->size();
     bind_data();
-    if (!sink_->empty()) return false;
+    if (!names_ok || sink_->size() != before_binding) return false;
+    // Declarations and statements rejected by the static kinds are left out; everything else
+    // is evaluated, so the data problems of the same pair are reported in the same round.
     evaluate();
     if (!sink_->empty()) return false;
     sink_ = nullptr;
@@ -23,6 +28,10 @@ void Sema::evaluate() {
             if (!it.name.empty() && it.kind != Item::K::Assert && it.kind != Item::K::Objective) {
                 auto f = syms_.find(it.name);
                 if (f != syms_.end() && f->second.item == &it) sym = &f->second;
+            }
+            if (kind_failed_.count(&it)) {
+                if (sym) sym->failed = true;  // later uses stay silent
+                continue;
             }
             switch (it.kind) {
                 case Item::K::Tuple: {
@@ -66,6 +75,7 @@ void Sema::evaluate() {
                 }
                 case Item::K::Constraints:
                     for (auto& s : it.stmts) {
+                        if (kind_failed_.count(s.get())) continue;
                         try {
                             std::vector<IndexValue> idx;
                             env_.clear();

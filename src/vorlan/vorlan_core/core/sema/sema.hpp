@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -40,6 +41,14 @@ struct Symbol {
     bool failed = false;  // its declaration reported a problem
 };
 
+// What an expression is, known before evaluation, ordered from least to most general.
+enum class Kind : std::uint8_t {
+    Const,      // literals only
+    Data,       // depends on the data and iterators, not on decision variables
+    Linear,     // linear in the decision variables
+    NonLinear,  // a product of variables or a variable where only data may stand
+};
+
 // The names in scope while the names of one declaration are checked.
 struct NameScope {
     std::vector<std::string> locals;
@@ -55,6 +64,10 @@ struct Binding {
     Value own;
     const SetV* from = nullptr;
     std::size_t at = 0;
+    // Tuple patterns: the first name bound from an element points at the whole element and
+    // the later ones are marked, so messages show the element as one tuple.
+    const Value* element = nullptr;
+    bool element_part = false;
     Binding(const std::string& n, const Value* r, Value o, const SetV* f, std::size_t a)
         : name(&n), ref(r), own(std::move(o)), from(f), at(a) {}
     const Value& value() const { return ref ? *ref : own; }
@@ -115,6 +128,22 @@ public:
     void check_dims(const std::vector<Dim>& dims, NameScope& sc);
     void check_stmts(const std::vector<StmtP>& ss, NameScope& sc);
     void check_names();
+
+    // ----- static kinds (kinds.cpp) -----
+    std::unordered_map<std::string, Kind> kinds_;  // global names, filled in model order
+    void check_kinds();
+    Kind kind_of(const Expr& e, NameScope& sc);
+    Kind name_kind(const std::string& n, const NameScope& sc) const;
+    Kind chain_kind(const Expr& e, NameScope& sc);
+    Kind aggregate_kind(const Expr& e, NameScope& sc);
+    void kind_iters(const std::vector<Iterator>& its, NameScope& sc);
+    void kind_dims(const std::vector<Dim>& dims, NameScope& sc);
+    void need_data(Kind k, const Expr& e, const char* what);
+    void check_relation(const Expr& e, NameScope& sc);
+    void check_stmt_kinds(std::span<const StmtP> ss, NameScope& sc);
+    std::unordered_set<const void*> kind_failed_;  // items and top-level statements rejected
+    static bool is_strict(const std::string& op);
+    std::string strict_message(const Expr& e, std::size_t i) const;
 
     // ----- data binding (data_binding.cpp) -----
     void bind_data();
@@ -179,14 +208,22 @@ public:
     void each_cell(const std::vector<Dim>& dims, const std::vector<std::shared_ptr<SetV>>& sets,
                    const std::function<void(std::size_t, const std::vector<Value>&)>& fn);
     void eval_data(const Item& it, Symbol& sym);
+    void fill_from_literal(const Expr& e, const std::vector<std::shared_ptr<SetV>>& dims, std::size_t k,
+                           const TypeRef& et, const std::string& name, std::vector<std::size_t>& pos, ArrV& out,
+                           std::size_t base);
+    void check_with(const Item& it, const Value& value, const DataAssign* a);
     void eval_dvar(const Item& it, Symbol& sym);
     void eval_dexpr(const Item& it, Symbol& sym);
 
     // ----- expansion (expansion.cpp) -----
     std::vector<Term> merge(const Lin& l);
-    static std::string row_name(const std::string& label, const std::vector<IndexValue>& idx, int line);
-    void add_row(const Stmt& s, const Expr& rel, const std::string& label, std::vector<IndexValue> idx);
-    void exec(const Stmt& s, const std::string& family, std::vector<IndexValue>& idx);
+    // keys: the evaluated index of an explicitly indexed label; null for the iterators in scope.
+    std::string row_keys(const std::vector<Value>* keys) const;
+    std::string row_name(const std::string& label, const std::vector<Value>* keys, int line) const;
+    void add_row(const Stmt& s, const Expr& rel, const std::string& label, std::vector<IndexValue> idx,
+                 const std::vector<Value>* keys);
+    void exec(const Stmt& s, const std::string& family, std::vector<IndexValue>& idx,
+              const std::vector<Value>* keys = nullptr);
 
     // ----- host values (export/host_export.cpp) -----
     HostValue host(const Value& v);

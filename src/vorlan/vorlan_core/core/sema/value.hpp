@@ -14,6 +14,10 @@
 
 namespace vorlan::compiler {
 
+// The value of `maxint`: the largest 32-bit integer, what modellers use it for. Integer
+// arithmetic on data is 64-bit, so products such as `maxint * 2` stay exact.
+constexpr std::int64_t kMaxint = 2147483647;
+
 struct TupleType {
     std::string name;
     std::vector<TupleField> fields;

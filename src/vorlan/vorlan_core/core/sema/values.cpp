@@ -76,7 +76,7 @@ std::string value_text(const Value& v) {
         case Value::K::Int: return std::to_string(v.i);
         case Value::K::Float: return num_text(v.f);
         case Value::K::Str: {
-            std::string t = tagged('"', text::escape_controls(v.s));
+            std::string t = tagged('"', excerpt(v.s));
             t += '"';
             return t;
         }

@@ -39,6 +39,7 @@ struct Expr {
         TupleLit,   // <kids...>
         SetLit,     // {kids...}
         SetComp,    // { kids[0] | iters }
+        ArrayLit,   // [kids...]: only as the value of a data declaration, nested per dimension
     };
     K kind;
     Pos pos;
@@ -48,6 +49,7 @@ struct Expr {
     double fval = 0.0;
     std::vector<ExprP> kids;
     std::vector<std::string> ops;
+    std::vector<Pos> op_pos;         // Compare: where each operator is written
     std::vector<Iterator> iters;
     mutable const void* cache = nullptr;  // the global symbol a Name resolves to, once evaluated
 
@@ -100,6 +102,13 @@ struct TupleField {
     Pos pos;
 };
 
+// One clause of `{T} S with a, b in A = ...;`: each element's fields must be in the set.
+struct WithClause {
+    std::vector<std::string> fields;
+    std::vector<Pos> field_pos;
+    std::string set;
+};
+
 struct Item {
     enum class K { Data, Range, Tuple, Dvar, Dexpr, ConstraintDecl, Assert, Objective, Constraints };
     K kind;
@@ -110,11 +119,10 @@ struct Item {
     std::vector<Dim> dims;        // Data, Dvar, Dexpr, ConstraintDecl
     bool external = false;        // `= ...`
     ExprP value;                  // Data, Range (a Range expr), Dexpr, Assert, Objective
-    std::string with_field;       // `with field in Set`
-    std::string with_set;
-    Pos with_pos;
+    std::vector<WithClause> with; // `with a in A, b, c in B`
     std::string vtype;            // Dvar: float float+ int int+ boolean
     ExprP lo, hi;                 // Dvar bounds
+    Pos bounds_pos;               // Dvar: the `in` before the bounds
     bool maximize = false;        // Objective
     std::vector<TupleField> fields;  // Tuple
     std::vector<StmtP> stmts;     // Constraints

@@ -66,6 +66,7 @@ ExprP ModelParser::cmp_expr() {
     e->begin = first->begin;
     e->kids.push_back(std::move(first));
     while (is_cmp(cur())) {
+        e->op_pos.push_back(cur().pos);
         e->ops.push_back(take_tracked().text);
         e->kids.push_back(range_expr());
     }
@@ -313,6 +314,22 @@ ExprP ModelParser::primary() {
         return e;
     }
     fail("an expression");
+}
+
+// The value of a data declaration: an expression, or an array literal `[a, b, ...]` whose
+// items are values again (one nesting level per dimension).
+ExprP ModelParser::value_expr() {
+    if (!cur().is_op("[")) return expr();
+    DepthGuard g(*this, cur().pos);
+    Token open = take_tracked();
+    auto e = node(Expr::K::ArrayLit, open);
+    if (!cur().is_op("]")) {
+        e->kids.push_back(value_expr());
+        while (accept_op(",")) e->kids.push_back(value_expr());
+    }
+    last_end_ = expect_op("]", "to close the array").end;
+    e->end = last_end_;
+    return e;
 }
 
 }  // namespace vorlan::compiler

@@ -1,6 +1,7 @@
 #include "vorlan_core/core/syntax/lexer.hpp"
 
 #include "common/text.hpp"
+#include "vorlan_core/core/diagnostics/sink.hpp"
 
 #include <array>
 #include <charconv>
@@ -33,14 +34,11 @@ bool is_keyword(std::string_view w) {
 std::string describe(const Token& t) {
     switch (t.kind) {
         case Tok::End: return "end of input";
-        case Tok::Ident: return "identifier '" + t.text + "'";
+        case Tok::Ident: return "identifier '" + excerpt(t.text) + "'";
         case Tok::Keyword: return "keyword '" + t.text + "'";
         case Tok::Int:
-        case Tok::Float: return "number " + t.text;
-        case Tok::String: {
-            std::string s = t.text.size() > 30 ? t.text.substr(0, 30) + "..." : t.text;
-            return "string \"" + text::escape_controls(s) + "\"";
-        }
+        case Tok::Float: return "number " + excerpt(t.text);
+        case Tok::String: return "string \"" + excerpt(t.text, 30) + "\"";
         case Tok::Op: return "'" + t.text + "'";
         case Tok::Execute: return "execute block";
         case Tok::Error: return t.text;

@@ -45,8 +45,11 @@ std::string describe(const Token& t);
 
 class Lexer {
 public:
-    // data_mode admits `#[` and `]#`.
-    Lexer(std::string_view src, bool data_mode) : src_(src), data_(data_mode) {}
+    // data_mode admits `#[` and `]#`. A UTF-8 byte-order mark at the start is skipped; byte
+    // offsets still count it, so source spans index the text as given.
+    Lexer(std::string_view src, bool data_mode) : src_(src), data_(data_mode) {
+        if (src_.substr(0, 3) == "\xEF\xBB\xBF") p_ = 3;
+    }
 
     // The k-th token ahead (0 = current), lexing as far as needed.
     const Token& peek(std::size_t k = 0);

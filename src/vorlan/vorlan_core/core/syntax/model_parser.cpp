@@ -110,6 +110,14 @@ StmtP ModelParser::stmt() {
         unsupported(t.pos, "the form 'name = forall(...) ...;' is not supported; write 'forall(...) name: ...;'");
     Label lab;
     if (label_ahead()) lab = label();
+    if (!lab.name.empty() && cur().is_op("{")) {
+        // A labelled group: `capacity: { ... }` names each constraint in it.
+        auto s = std::make_unique<Stmt>(Stmt::K::Block, cur().pos);
+        take();
+        s->label = std::move(lab);
+        block_body(s->body);
+        return s;
+    }
     if (cur().is_kw("forall") && ahead(1).is_op("(")) {
         auto s = std::make_unique<Stmt>(Stmt::K::Forall, cur().pos);
         take();
@@ -233,6 +241,7 @@ Item ModelParser::item() {
         it.name = n.text;
         it.name_pos = n.pos;
         dims(it.dims);
+        it.bounds_pos = cur().pos;
         if (accept_kw("in")) {
             ExprP r = range_expr();
             if (r->kind != Expr::K::Range) throw Fail{{r->pos, "expected bounds 'lo..hi' after 'in'"}};
@@ -310,14 +319,20 @@ Item ModelParser::item() {
     it.name_pos = n.pos;
     dims(it.dims);
     if (accept_kw("with")) {
-        it.with_pos = cur().pos;
-        it.with_field = expect_ident("a field name after 'with'").text;
-        if (!accept_kw("in")) fail("'in' after the 'with' field");
-        it.with_set = expect_ident("a set name").text;
+        do {
+            WithClause w;
+            do {
+                w.field_pos.push_back(cur().pos);
+                w.fields.push_back(expect_ident("a field name after 'with'").text);
+            } while (accept_op(","));
+            if (!accept_kw("in")) fail("'in' after the 'with' field");
+            w.set = expect_ident("a set name").text;
+            it.with.push_back(std::move(w));
+        } while (accept_op(","));
     }
     if (accept_op("=")) {
         if (accept_op("...")) it.external = true;
-        else it.value = expr();
+        else it.value = value_expr();
     }
     end_stmt("declaration");
     return it;

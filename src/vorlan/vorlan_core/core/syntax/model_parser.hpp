@@ -46,6 +46,7 @@ private:
     void iterators(std::vector<Iterator>& out);
     static bool is_builtin(const std::string& s);
     ExprP primary();
+    ExprP value_expr();
 
     // ----- declarations and statements -----
     TypeRef type_ref();

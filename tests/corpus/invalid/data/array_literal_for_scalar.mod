@@ -1,0 +1,3 @@
+float v = [1, 2];
+dvar float x;
+minimize x;

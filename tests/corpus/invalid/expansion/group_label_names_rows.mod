@@ -1,0 +1,6 @@
+int n = ...;
+dvar float+ x;
+minimize x;
+subject to {
+  budget: { x >= 0; n >= 5; }
+}

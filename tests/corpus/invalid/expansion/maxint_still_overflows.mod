@@ -1,0 +1,3 @@
+int big = maxint * maxint * maxint;
+dvar float x;
+minimize x;

@@ -1,0 +1,4 @@
+dvar float x;
+dvar float y;
+dexpr float area = x * y;
+minimize x;

@@ -1,0 +1,5 @@
+{int} S = ...;
+dvar float x;
+dvar float y;
+maximize x + sum(i in S) x * y;
+subject to { x <= 1; }

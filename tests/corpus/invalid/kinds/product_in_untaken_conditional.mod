@@ -1,0 +1,4 @@
+int n = ...;
+dvar float x;
+dvar float y;
+minimize n > 5 ? x * y : x;

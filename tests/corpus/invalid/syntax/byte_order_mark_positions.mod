@@ -1,0 +1,3 @@
+﻿int n = ;
+dvar float x;
+minimize x;

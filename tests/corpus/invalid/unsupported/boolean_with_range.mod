@@ -1,0 +1,2 @@
+dvar boolean b in 0..5;
+minimize b;

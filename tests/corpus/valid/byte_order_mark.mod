@@ -1,0 +1,4 @@
+﻿int n = ...;
+dvar float+ x;
+maximize x;
+subject to { x <= n; }
