@@ -167,10 +167,12 @@ void Sema::check_names() {
                     if (it.lo && bsc.uses_var)
                         diag("model", it.lo->pos, "variable bounds of '" + it.name +
                                                       "' must be data; they cannot use decision variables");
-                    if (it.lo && it.vtype == "boolean")
+                    if (it.lo && it.vtype == "boolean") {
+                        std::string range = quote_span(it.lo->begin, it.hi->end);  // 'lo..hi'
                         diag("model", it.bounds_pos, "a boolean variable is 0 or 1 and takes no range; remove 'in " +
-                                                         quote_span(it.lo->begin, it.hi->end).substr(1) +
-                                                         " or declare '" + it.name + "' as 'dvar int'");
+                                                         range.substr(1, range.size() - 2) + "' or declare '" +
+                                                         it.name + "' as 'dvar int'");
+                    }
                 }
                 break;
             case Item::K::Dexpr:
