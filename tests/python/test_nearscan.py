@@ -321,9 +321,27 @@ os.environ["VORLAN_EMBEDDING_CACHE"] = "off"
 plain = [n.rank_problem_descriptions(q, top_k=0) for q in queries]
 print(json.dumps({"encoded": encoded, "cached": cached, "plain": plain, "revision": n._model_revision(name)}))
 """
+# Short word problems of our own; they must find the everyday examples, not network models.
+WORD_PROBLEMS = [
+    "A bakery makes muffins and scones. Each muffin earns $1.20 and each scone $0.90. Muffins need 10 minutes of "
+    "oven time and scones 6 minutes, and the oven is free for 8 hours a day. The bakery wants at least twice as many "
+    "scones as muffins. How many of each should it bake to maximize profit?",
+    "A school must take 230 pupils to a museum. Minibuses have 15 seats and cost $120; coaches have 50 seats and "
+    "cost $300, and only 4 coaches are available. How many of each should be hired to carry everyone at the least "
+    "cost?",
+    "Two breakfast cereals are mixed for a bowl that needs at least 8 g of fibre and 12 g of protein. Cereal A costs "
+    "$0.40 per 100 g with 6 g fibre and 7 g protein; cereal B costs $0.30 per 100 g with 3 g fibre and 10 g "
+    "protein. How much of each gives the cheapest bowl?",
+    "An investor splits $50,000 between a bond fund paying 4% and a stock fund expected to earn 9%. At least 40% "
+    "must be in bonds and at most $25,000 in stocks. How much should go into each fund to maximize the yearly return?",
+    "A shop needs 90 hours of work per day. Full-time staff work 8 hours at $22 an hour and part-time staff 4 hours "
+    "at $16 an hour; part-timers may cover at most 30% of the hours. How many of each should be scheduled at least "
+    "cost?",
+]
 QUERIES = [
     "We need to ship goods from our warehouses to the stores at the least cost.",
     "Choose which projects to fund over three years within each year's budget.",
+    *WORD_PROBLEMS,
 ]
 
 
@@ -352,3 +370,21 @@ def test_cached_ranking_equals_the_uncached_one(bundled):
         assert [r["path"] for r in cached] == [r["path"] for r in plain]
         assert [r["preview"] for r in cached] == [r["preview"] for r in plain]
         assert [r["score"] for r in cached] == pytest.approx([r["score"] for r in plain], abs=1e-6)
+
+
+def everyday_examples() -> set[str]:
+    """Folders of the short everyday word problems: those formulated in everyday_formulations.py."""
+    found = importlib.util.spec_from_file_location(
+        "everyday_formulations", Path(__file__).resolve().parents[2] / "scripts" / "everyday_formulations.py")
+    mod = importlib.util.module_from_spec(found)
+    found.loader.exec_module(mod)
+    return set(mod.FORMULATIONS)
+
+
+def test_short_word_problems_retrieve_everyday_examples(bundled):
+    everyday = everyday_examples()
+    assert len(everyday) >= 40
+    for query, ranked in zip(QUERIES, bundled["cached"]):
+        if query in WORD_PROBLEMS:
+            top = [Path(r["path"]).parent.name for r in ranked[:3]]
+            assert set(top) <= everyday, (query, top)
