@@ -30,11 +30,9 @@ def _configure_logging(debug: bool) -> None:
         logging.basicConfig(level=logging.DEBUG, stream=sys.stderr, format="%(name)s: %(message)s")
         return
     # Keep the embedding libraries' download notes and progress bars off the progress output.
-    os.environ.setdefault("HF_HUB_DISABLE_PROGRESS_BARS", "1")
-    os.environ.setdefault("TRANSFORMERS_VERBOSITY", "error")
-    os.environ.setdefault("HF_HUB_VERBOSITY", "error")
-    for name in ("huggingface_hub", "sentence_transformers", "transformers"):
-        logging.getLogger(name).setLevel(logging.ERROR)
+    from vorlan import nearscan
+
+    nearscan._quiet_embedding_library()
 
 
 def _reader_went_away() -> int:

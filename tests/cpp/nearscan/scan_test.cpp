@@ -100,3 +100,12 @@ TEST(RankOrder, StableDescendingWithCapAndNaNLast) {
     EXPECT_EQ(nearscan::rank_order(s, 2), (std::vector<std::size_t>{1, 4}));
     EXPECT_EQ(nearscan::rank_order(s, 100).size(), 6u);
 }
+
+TEST(Printable, EscapesWhatATerminalWouldActOn) {
+    EXPECT_EQ(nearscan::printable("plain text, caf\xc3\xa9"), "plain text, caf\xc3\xa9");
+    EXPECT_EQ(nearscan::printable("a\x1b[31mb\x07\x7f"), "a\\x1b[31mb\\x07\\x7f");
+    EXPECT_EQ(nearscan::printable("\xc2\x9b"), "\\x9b");             // C1 control
+    EXPECT_EQ(nearscan::printable("x\xe2\x80\xaey"), "x\\u202ey");  // right-to-left override
+    EXPECT_EQ(nearscan::printable("\xff"), "\\xff");                 // not UTF-8
+    EXPECT_EQ(nearscan::printable("\n\t"), "\\x0a\\x09");
+}

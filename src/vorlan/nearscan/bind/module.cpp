@@ -176,18 +176,43 @@ std::size_t write_shipped_embeddings(py::object models_dir, py::object path, py:
     return nearscan::bind::write_shipped(model, utf8_of(model_name), corpus, fs_bytes(path));
 }
 
+// Keeps the embedding library's progress bars and hub notes off the terminal unless the
+// environment already says otherwise; takes effect for libraries not yet imported.
+void quiet_embedding_library() {
+    py::object environ = py::module_::import("os").attr("environ");
+    environ.attr("setdefault")("HF_HUB_DISABLE_PROGRESS_BARS", "1");
+    environ.attr("setdefault")("TRANSFORMERS_VERBOSITY", "error");
+    environ.attr("setdefault")("HF_HUB_VERBOSITY", "error");
+    py::object get_logger = py::module_::import("logging").attr("getLogger");
+    for (const char* name : {"huggingface_hub", "sentence_transformers", "transformers"})
+        get_logger(name).attr("setLevel")(py::module_::import("logging").attr("ERROR"));
+}
+
+py::str printable_text(py::object text) {
+    require_str(text, "text");
+    return str_of(nearscan::printable(utf8_of(text)));
+}
+
 int main_entry() {
+    constexpr const char* kUsage = "Usage: nearscan \"your problem description here\"";
     py::module_ sys = py::module_::import("sys");
     py::object builtins = py::module_::import("builtins");
     py::object print = builtins.attr("print");
     py::list argv = py::list(sys.attr("argv"));
     py::list args;
     for (std::size_t i = 1; i < argv.size(); ++i) args.append(argv[i]);
+    if (args.size() == 1 && (py::str(args[0]).equal(py::str("--help")) || py::str(args[0]).equal(py::str("-h")))) {
+        print(kUsage);
+        print("Prints the 10 stored problem descriptions (*.txt below the bundled qel_models folder) closest in "
+              "meaning to the description, with their cosine similarity.");
+        return 0;
+    }
     py::str query = py::str(" ").attr("join")(args).attr("strip")();
     if (py::len(query) == 0) {
-        print("Usage: nearscan \"your problem description here\"");
+        print(kUsage);
         return 1;
     }
+    quiet_embedding_library();
     py::object results = M("rank_problem_descriptions")(query, py::arg("top_k") = kDefaultTopK);
     if (py::len(results) == 0) {
         print("No descriptions found.");
@@ -195,7 +220,8 @@ int main_entry() {
     }
     py::str fmt("{:2d}. {}  score={:.4f}");
     int i = 1;
-    for (py::handle r : results) print(fmt.attr("format")(i++, r[py::str("path")], r[py::str("score")]));
+    for (py::handle r : results)
+        print(fmt.attr("format")(i++, printable_text(r[py::str("path")]), r[py::str("score")]));
     return 0;
 }
 
@@ -230,5 +256,9 @@ PYBIND11_MODULE(nearscan, m) {
               require_str(name, "model_name");
               return str_of(nearscan::shipped_file_name(utf8_of(name)));
           }, py::arg("model_name"), "File name of a model's shipped embeddings.");
+    m.def("_printable", &printable_text, py::arg("text"),
+          "text with every non-printable character written as an escape, safe to show on a terminal.");
+    m.def("_quiet_embedding_library", &quiet_embedding_library,
+          "Keeps the embedding library's progress bars and hub notes off the terminal (environment defaults).");
     m.def("_main", &main_entry, "Command-line entry: prints the ranking for the query in sys.argv; returns the exit status.");
 }

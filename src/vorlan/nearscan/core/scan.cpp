@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/quote.hpp"
 #include "common/text.hpp"
 
 namespace nearscan {
@@ -137,6 +138,31 @@ std::string read_capped(const std::string& path, std::size_t max_chars) {
 std::string preview(std::string_view text) {
     std::string out(t::prefix_code_points(text, kPreviewChars));
     std::replace(out.begin(), out.end(), '\n', ' ');
+    return out;
+}
+
+std::string printable(std::string_view text) {
+    static const char* digits = "0123456789abcdef";
+    auto escape = [&](std::string& out, char kind, uint32_t v, int width) {
+        out += '\\';
+        out += kind;
+        for (int shift = 4 * (width - 1); shift >= 0; shift -= 4) out += digits[(v >> shift) & 15];
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        uint32_t cp = 0;
+        std::size_t n = t::decode_at(text, i, cp);
+        if (n == 0) {
+            escape(out, 'x', static_cast<unsigned char>(text[i]), 2);
+            ++i;
+            continue;
+        }
+        if (t::is_printable(cp)) out.append(text.substr(i, n));
+        else if (cp < 0x100) escape(out, 'x', cp, 2);
+        else if (cp < 0x10000) escape(out, 'u', cp, 4);
+        else escape(out, 'U', cp, 8);
+        i += n;
+    }
     return out;
 }
 

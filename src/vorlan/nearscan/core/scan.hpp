@@ -30,6 +30,10 @@ std::string read_capped(const std::string& path, std::size_t max_chars);
 std::string preview(std::string_view text);
 constexpr std::size_t kPreviewChars = 300;
 
+// Text safe to show on a terminal: each code point the host does not count as printable,
+// and each byte that is not valid UTF-8, written as \xhh, \uhhhh or \Uhhhhhhhh.
+std::string printable(std::string_view text);
+
 // Indices of scores, best first; equal scores keep index order and NaN goes last.
 // top_k > 0 keeps that many at most; otherwise all.
 std::vector<std::size_t> rank_order(const std::vector<double>& scores, long long top_k);
