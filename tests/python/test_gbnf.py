@@ -152,10 +152,6 @@ def test_grammar_document_examples_are_accepted(model, data, kind, index):
 
 # ---------------------------------------------------------------- small cases
 
-# Constructs the compiler is being taught alongside this grammar; their compile checks are
-# expected to fail until it accepts them.
-_NEW = pytest.mark.xfail(reason="construct not yet accepted by the compiler", strict=False)
-
 VALID_MODELS = [  # (model, data)
     ("", ""),
     ("// only a comment\n/* and a block\n comment */", ""),
@@ -178,18 +174,13 @@ VALID_MODELS = [  # (model, data)
     ('string s = 1 > 0 ? "y" : "n"; dvar float x in -5..infinity; assert ok: maxint > 0; minimize x;', ""),
     ("int n = 2; dvar float x;\n"
      "subject to { if (n == 1) x >= 1; else if (!(n == 2) || n > 5 && n < 1) x >= 2; else { x >= 3; } }", ""),
-    pytest.param("\ufeffint n = ...;", "\ufeffn = 1;", marks=_NEW),
-    pytest.param("dvar float x[1..2]; subject to { cap: { x[1] <= 1; x[2] <= 2; }; forall(i in 1..2) lim: { x[i] >= 0; } }",
-                 "", marks=_NEW),
-    pytest.param("tuple A { string o; string d; string m; } {string} N = ...; {string} M = ...;\n"
-                 "{A} S with o, d in N, m in M = ...;", 'N = {a b}; M = {m}; S = {<a b m>};', marks=_NEW),
-    pytest.param("int a[1..3] = [1, 2, 3]; float b[1..2][1..2] = [[1, 2.5], [3, 4]];", "", marks=_NEW),
+    ("\ufeffint n = ...;", "\ufeffn = 1;"),
+    ("dvar float x[1..2]; subject to { cap: { x[1] <= 1; x[2] <= 2; }; forall(i in 1..2) lim: { x[i] >= 0; } }",
+     ""),
+    ("tuple A { string o; string d; string m; } {string} N = ...; {string} M = ...;\n"
+     "{A} S with o, d in N, m in M = ...;", 'N = {a b}; M = {m}; S = {<a b m>};'),
+    ("int a[1..3] = [1, 2, 3]; float b[1..2][1..2] = [[1, 2.5], [3, 4]];", ""),
 ]
-
-
-def _grammar_only(params):
-    """The same cases without their expected-failure marks: the grammar admits them all."""
-    return [p.values if hasattr(p, "values") else p for p in params]
 
 
 INVALID_MODELS = {
@@ -216,7 +207,7 @@ INVALID_MODELS = {
 }
 
 
-@pytest.mark.parametrize("text,data_text", _grammar_only(VALID_MODELS))
+@pytest.mark.parametrize("text,data_text", VALID_MODELS)
 def test_small_valid_models(model, data, text, data_text):
     assert model(text) and data(data_text)
 
@@ -237,8 +228,7 @@ def test_small_valid_models_compile(compiler, text, data_text):
     compiler().compile_model(text, data_text)
 
 
-@pytest.mark.parametrize("text", [pytest.param(t, marks=_NEW) if k == "range on a boolean" else t
-                                  for k, t in INVALID_MODELS.items()], ids=INVALID_MODELS.keys())
+@pytest.mark.parametrize("text", INVALID_MODELS.values(), ids=INVALID_MODELS.keys())
 def test_small_invalid_models_fail_to_compile(compiler, text):
     with pytest.raises(Exception):
         compiler().compile_model(text, "")
