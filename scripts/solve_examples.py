@@ -718,9 +718,9 @@ def _load_everyday() -> None:
     """The short everyday word problems are formulated in everyday_formulations.py beside this file."""
     from importlib.util import module_from_spec, spec_from_file_location
 
-    spec = spec_from_file_location("everyday_formulations", Path(__file__).with_name("everyday_formulations.py"))
-    mod = module_from_spec(spec)
-    spec.loader.exec_module(mod)
+    found = spec_from_file_location("everyday_formulations", Path(__file__).with_name("everyday_formulations.py"))
+    mod = module_from_spec(found)
+    found.loader.exec_module(mod)
     mod.use({"Model": Model, "lsum": lsum, "by": by, "by2": by2, "INF": INF})
     EXAMPLES.update(mod.FORMULATIONS)
 
