@@ -201,6 +201,7 @@ TEST(ModelFiles, CacheFolderFromTheEnvironment) {
             EXPECT_EQ(embedding_cache_dir(), "/xdg/vorlan/embeddings");
             EnvVar mine("VORLAN_CACHE_DIR", "/mine");
             EXPECT_EQ(embedding_cache_dir(), "/mine/embeddings");
+            EXPECT_EQ(tree_index_dir(), "/mine/trees");
         }
     }
     for (const char* off : {"0", "off", "No", "FALSE"}) {

@@ -11,6 +11,7 @@
 #include "nearscan/bind/scoring.hpp"
 #include "nearscan/core/model_files.hpp"
 #include "nearscan/core/scan.hpp"
+#include "nearscan/core/tree_index.hpp"
 
 namespace py = pybind11;
 using vorlan::host::fs_bytes;
@@ -142,28 +143,49 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     }
 
     std::string root = fs_bytes(directory);
+    const bool cached = !nearscan::embedding_cache_disabled();
+    std::string tree;
     nearscan::Corpus corpus;
     {
         py::gil_scoped_release unlocked;
-        corpus = nearscan::read_corpus(root, kDefaultMaxChars);
+        if (cached) {
+            // Unchanged files are known from the tree's index and left unread.
+            tree = nearscan::bind::real_path(root);
+            std::string dir = nearscan::tree_index_dir();
+            corpus = nearscan::read_corpus_indexed(root, kDefaultMaxChars,
+                                                   dir.empty() ? "" : nearscan::tree_index_file(dir, tree), tree);
+        } else {
+            corpus = nearscan::read_corpus(root, kDefaultMaxChars);
+        }
     }
     if (corpus.texts.empty()) return py::list();
 
     py::object model = loaded_model(model_name);
-    std::vector<double> scores =
-        nearscan::embedding_cache_disabled()
-            ? nearscan::bind::uncached_scores(model, corpus, query)
-            : nearscan::bind::cached_scores(model, utf8_of(model_name), corpus, root, query, shipped_dir());
-
-    py::list out;
-    for (std::size_t i : nearscan::rank_order(scores, k)) {
-        py::dict rec;
-        rec["path"] = fs_str(corpus.paths[i]);
-        rec["score"] = py::float_(scores[i]);
-        rec["preview"] = str_of(nearscan::preview(corpus.texts[i]));
-        out.append(rec);
+    auto ranked = [&]() {
+        std::vector<double> scores =
+            cached ? nearscan::bind::cached_scores(model, utf8_of(model_name), corpus, tree, query, shipped_dir())
+                   : nearscan::bind::uncached_scores(model, corpus, query);
+        py::list out;
+        for (std::size_t i : nearscan::rank_order(scores, k)) {
+            py::dict rec;
+            rec["path"] = fs_str(corpus.paths[i]);
+            rec["score"] = py::float_(scores[i]);
+            rec["preview"] = str_of(nearscan::preview(nearscan::text_of(corpus, i)));
+            out.append(rec);
+        }
+        return out;
+    };
+    try {
+        return ranked();
+    } catch (const nearscan::StaleCorpus&) {
+        // A file changed during the call: rank the tree as it is now, every file read.
+        {
+            py::gil_scoped_release unlocked;
+            corpus = nearscan::read_corpus(root, kDefaultMaxChars);
+        }
+        if (corpus.texts.empty()) return py::list();
+        return ranked();
     }
-    return out;
 }
 
 // Embeddings of every description below models_dir (default: the bundled tree) written to

@@ -17,9 +17,52 @@ using vorlan::host::str_of;
 
 namespace {
 
+// At most this many texts are encoded on one tensor-library thread.
+constexpr std::size_t kFewTexts = 8;
+
+// Holds the calling thread's tensor-library thread count at one while it lives. For a query
+// or a handful of texts, starting and synchronising a thread pool costs more than the work
+// (about a second for the first query of a process on a busy two-core machine, against a
+// few hundredths on one thread). The count is per calling thread and put back afterwards;
+// nothing happens when the tensor library is not loaded or offers no such setting.
+class OneThread {
+public:
+    OneThread() {
+        py::dict modules = py::module_::import("sys").attr("modules");
+        if (!modules.contains("torch")) return;
+        py::object torch = modules["torch"];
+        if (!py::hasattr(torch, "get_num_threads") || !py::hasattr(torch, "set_num_threads")) return;
+        int before = torch.attr("get_num_threads")().cast<int>();
+        if (before <= 1) return;
+        torch.attr("set_num_threads")(1);
+        torch_ = torch;
+        before_ = before;
+    }
+    ~OneThread() {
+        if (!torch_) return;
+        try {
+            torch_.attr("set_num_threads")(before_);
+        } catch (py::error_already_set& e) {
+            e.discard_as_unraisable("restoring the tensor library's thread count");
+        }
+    }
+    OneThread(const OneThread&) = delete;
+    OneThread& operator=(const OneThread&) = delete;
+
+private:
+    py::object torch_;
+    int before_ = 0;
+};
+
 py::object encode(py::handle model, const py::list& items) {
     return model.attr("encode")(items, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
                                 py::arg("show_progress_bar") = false);
+}
+
+py::object encode_few(py::handle model, const py::list& items) {
+    std::optional<OneThread> one;
+    if (items.size() <= kFewTexts) one.emplace();
+    return encode(model, items);
 }
 
 // The rows of an encode result as row-major floats; dim receives their width.
@@ -46,12 +89,14 @@ std::vector<float> rows_of(py::handle result, std::size_t count, std::size_t& di
     return out;
 }
 
-std::vector<float> encode_texts(py::handle model, const Corpus& corpus, const std::vector<std::size_t>& which,
+std::vector<float> encode_texts(py::handle model, Corpus& corpus, const std::vector<std::size_t>& which,
                                 std::size_t& dim) {
     py::list items;
-    for (std::size_t i : which) items.append(str_of(corpus.texts[i]));
-    return rows_of(encode(model, items), which.size(), dim);
+    for (std::size_t i : which) items.append(str_of(text_of(corpus, i)));
+    return rows_of(encode_few(model, items), which.size(), dim);
 }
+
+}  // namespace
 
 std::string real_path(const std::string& p) {
     char* real = ::realpath(p.c_str(), nullptr);
@@ -59,8 +104,6 @@ std::string real_path(const std::string& p) {
     std::free(real);
     return out;
 }
-
-}  // namespace
 
 std::vector<double> uncached_scores(py::handle model, const Corpus& corpus, py::handle query) {
     py::list docs;
@@ -77,13 +120,12 @@ std::vector<double> uncached_scores(py::handle model, const Corpus& corpus, py::
     return scores;
 }
 
-std::vector<double> cached_scores(py::handle model, const std::string& model_name, const Corpus& corpus,
-                                  const std::string& root, py::handle query, const std::string& shipped_dir) {
+std::vector<double> cached_scores(py::handle model, const std::string& model_name, Corpus& corpus,
+                                  const std::string& tree, py::handle query, const std::string& shipped_dir) {
     std::optional<EmbeddingCache> cache;
     {
         py::gil_scoped_release unlocked;
         std::string revision = model_revision(model_name);
-        std::string tree = real_path(root);
         std::string dir = embedding_cache_dir();
         CacheFile tree_file{dir.empty() ? "" : tree_cache_file(dir, model_name, revision, tree),
                             {model_name, revision, tree}};
@@ -101,7 +143,7 @@ std::vector<double> cached_scores(py::handle model, const std::string& model_nam
     if (!missing.empty()) fresh = encode_texts(model, corpus, missing, dim);
     py::list q;
     q.append(query);
-    std::vector<float> query_row = rows_of(encode(model, q), 1, qdim);
+    std::vector<float> query_row = rows_of(encode_few(model, q), 1, qdim);
     if (!missing.empty() && dim != qdim)
         throw std::runtime_error("the embedding model gave texts and query embeddings of different widths");
     for (std::size_t k = 0; k < missing.size(); ++k) rows[missing[k]] = fresh.data() + k * dim;
@@ -125,7 +167,7 @@ std::vector<double> cached_scores(py::handle model, const std::string& model_nam
     return scores;
 }
 
-std::size_t write_shipped(py::handle model, const std::string& model_name, const Corpus& corpus,
+std::size_t write_shipped(py::handle model, const std::string& model_name, Corpus& corpus,
                           const std::string& path) {
     std::vector<std::size_t> all(corpus.texts.size());
     for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;

@@ -83,11 +83,21 @@ std::string model_revision(std::string_view model_name) {
     return hub_commit(model_name);
 }
 
-std::string embedding_cache_dir() {
-    if (auto v = env("VORLAN_CACHE_DIR"); !v.empty()) return v + "/embeddings";
-    if (auto v = env("XDG_CACHE_HOME"); !v.empty() && v[0] == '/') return v + "/vorlan/embeddings";
-    if (auto v = env("HOME"); !v.empty()) return v + "/.cache/vorlan/embeddings";
+std::string vorlan_cache_dir() {
+    if (auto v = env("VORLAN_CACHE_DIR"); !v.empty()) return v;
+    if (auto v = env("XDG_CACHE_HOME"); !v.empty() && v[0] == '/') return v + "/vorlan";
+    if (auto v = env("HOME"); !v.empty()) return v + "/.cache/vorlan";
     return {};
+}
+
+std::string embedding_cache_dir() {
+    std::string root = vorlan_cache_dir();
+    return root.empty() ? root : root + "/embeddings";
+}
+
+std::string tree_index_dir() {
+    std::string root = vorlan_cache_dir();
+    return root.empty() ? root : root + "/trees";
 }
 
 bool embedding_cache_disabled() {
@@ -104,6 +114,13 @@ std::string tree_cache_file(const std::string& dir, std::string_view model, std:
         h.update(std::string_view("\0", 1));
     }
     return dir + "/" + hex(h.finish(), 16) + ".emb";
+}
+
+std::string tree_index_file(const std::string& dir, std::string_view tree) {
+    Sha256 h;
+    h.update(std::string_view("tree-index\0", 11));
+    h.update(tree);
+    return dir + "/" + hex(h.finish(), 16) + ".idx";
 }
 
 std::string shipped_file_name(std::string_view model) {

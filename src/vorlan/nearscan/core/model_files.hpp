@@ -17,10 +17,14 @@ bool hub_cache_has_model(std::string_view model_name);
 // otherwise the commit recorded in the hub cache's refs/main; "" when neither is known.
 std::string model_revision(std::string_view model_name);
 
-// Folder of the embedding cache: $VORLAN_CACHE_DIR/embeddings, else
-// $XDG_CACHE_HOME/vorlan/embeddings (an absolute XDG_CACHE_HOME only), else
-// $HOME/.cache/vorlan/embeddings; "" when none can be named.
+// The user's cache folder of this package: $VORLAN_CACHE_DIR, else $XDG_CACHE_HOME/vorlan
+// (an absolute XDG_CACHE_HOME only), else $HOME/.cache/vorlan; "" when none can be named.
+std::string vorlan_cache_dir();
+
+// Its "embeddings" folder (the embedding cache) and "trees" folder (the tree indexes);
+// "" when the cache folder cannot be named.
 std::string embedding_cache_dir();
+std::string tree_index_dir();
 
 // Whether VORLAN_EMBEDDING_CACHE switches the cache off ("0", "off", "no" or "false").
 bool embedding_cache_disabled();
@@ -28,6 +32,10 @@ bool embedding_cache_disabled();
 // The cache file, within `dir`, for one model revision and one example tree.
 std::string tree_cache_file(const std::string& dir, std::string_view model, std::string_view revision,
                             std::string_view tree);
+
+// The file, within `dir`, that records an example tree's folders and files between calls
+// (tree_index.hpp); the same for every model.
+std::string tree_index_file(const std::string& dir, std::string_view tree);
 
 // The shipped file name of a model's embeddings of the bundled examples.
 std::string shipped_file_name(std::string_view model);

@@ -22,36 +22,44 @@ bool ends_with(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
 
-// The entry's kind from readdir when the file system reports it, else from fstatat.
-bool entry_is(DIR* d, const dirent* e, bool follow, bool (*kind)(mode_t)) {
-    unsigned char t = e->d_type;
-    if (t != DT_UNKNOWN && !(follow && t == DT_LNK)) {
-        mode_t m = t == DT_DIR ? S_IFDIR : t == DT_REG ? S_IFREG : t == DT_LNK ? S_IFLNK : 0;
-        return kind(m);
-    }
+bool is_regular_file(const std::string& path) {
     struct stat st {};
-    return ::fstatat(::dirfd(d), e->d_name, &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0 && kind(st.st_mode);
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool is_reg(mode_t m) { return S_ISREG(m); }
-bool is_dir(mode_t m) { return S_ISDIR(m); }
-
 void walk(const std::string& dir, const std::string& rel, std::vector<std::string>& out) {
+    FolderEntries entries;
+    if (!list_folder(dir, entries)) return;
+    for (std::size_t i = 0; i < entries.candidates.size(); ++i) {
+        const std::string& name = entries.candidates[i];
+        if (entries.regular[i] || is_regular_file(dir + "/" + name)) out.push_back(rel.empty() ? name : rel + "/" + name);
+    }
+    for (const auto& name : entries.folders) walk(dir + "/" + name, rel.empty() ? name : rel + "/" + name, out);
+}
+}  // namespace
+
+bool list_folder(const std::string& dir, FolderEntries& out) {
     DIR* d = ::opendir(dir.c_str());
-    if (!d) return;
-    std::vector<std::pair<std::string, std::string>> subdirs;  // (full path, relative path)
+    if (!d) return false;
     while (dirent* e = ::readdir(d)) {
         std::string_view name(e->d_name);
         if (name == "." || name == "..") continue;
-        std::string child = rel.empty() ? std::string(name) : rel + "/" + std::string(name);
-        // A description is a regular file or a link to one; linked folders are not entered.
-        if (ends_with(name, ".txt") && entry_is(d, e, true, is_reg)) out.push_back(child);
-        else if (entry_is(d, e, false, is_dir)) subdirs.emplace_back(dir + "/" + std::string(name), child);
+        unsigned char type = e->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st {};
+            if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+            type = S_ISDIR(st.st_mode) ? DT_DIR : S_ISREG(st.st_mode) ? DT_REG : DT_LNK;
+        }
+        if (type == DT_DIR) {
+            out.folders.emplace_back(name);
+        } else if (ends_with(name, ".txt")) {
+            out.candidates.emplace_back(name);
+            out.regular.push_back(type == DT_REG);
+        }
     }
     ::closedir(d);
-    for (const auto& [full, child] : subdirs) walk(full, child, out);
+    return true;
 }
-}  // namespace
 
 bool path_less(std::string_view a, std::string_view b) {
     // Ranking the separator below every other byte makes byte order component-wise.
@@ -180,6 +188,7 @@ std::vector<std::size_t> rank_order(const std::vector<double>& scores, long long
 
 Corpus read_corpus(const std::string& root, std::size_t max_chars) {
     Corpus c;
+    c.max_chars = max_chars;
     for (const auto& rel : find_descriptions(root)) {
         std::string p = join_path(root, rel);
         std::string text = read_capped(p, max_chars);
@@ -189,6 +198,16 @@ Corpus read_corpus(const std::string& root, std::size_t max_chars) {
         c.texts.push_back(std::move(text));
     }
     return c;
+}
+
+const std::string& text_of(Corpus& c, std::size_t i) {
+    if (i < c.unread.size() && c.unread[i]) {
+        std::string text = read_capped(c.paths[i], c.max_chars);
+        if (text.empty() || sha256(text) != c.digests[i]) throw StaleCorpus();
+        c.texts[i] = std::move(text);
+        c.unread[i] = false;
+    }
+    return c.texts[i];
 }
 
 std::vector<double> cosine_scores(const std::vector<const float*>& rows, const float* query, std::size_t dim) {

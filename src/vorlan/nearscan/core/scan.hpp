@@ -2,6 +2,7 @@
 // (no Python here). Paths are byte strings in the file-system encoding.
 #pragma once
 #include <cstddef>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,17 @@ namespace nearscan {
 // file or a link to one, at any depth. Linked directories are not entered (no cycles);
 // unreadable directories are skipped. Sorted component by component, byte order.
 std::vector<std::string> find_descriptions(const std::string& root);
+
+// The entries of one folder that a walk for descriptions looks at: its real subfolders
+// (links are not followed) and the names ending in ".txt" that are not real folders, with
+// whether readdir already reported each of those as a regular file (else it may be a link
+// or of unknown kind, and only a stat that follows links tells). False when the folder
+// cannot be opened.
+struct FolderEntries {
+    std::vector<std::string> folders, candidates;
+    std::vector<bool> regular;
+};
+bool list_folder(const std::string& dir, FolderEntries& out);
 
 // Component-wise path order: "a/b" < "a-b" because "a" < "a-b".
 bool path_less(std::string_view a, std::string_view b);
@@ -52,11 +64,25 @@ private:
 
 // The non-empty descriptions below a tree, in find_descriptions order: each path (root
 // joined with the relative path), its text as read_capped gives it, and that text's SHA-256.
+// A scan through the tree index (tree_index.hpp) leaves the texts of unchanged files
+// unread: `unread` marks them, and text_of reads one when it is needed.
 struct Corpus {
     std::vector<std::string> paths, texts;
     std::vector<Digest> digests;
+    std::vector<bool> unread;  // empty, or one flag per entry
+    std::size_t max_chars = 0;
 };
 Corpus read_corpus(const std::string& root, std::size_t max_chars);
+
+// The file changed after the scan recorded its digest: the corpus no longer describes the
+// tree, and the caller reads it afresh.
+struct StaleCorpus : std::runtime_error {
+    StaleCorpus() : std::runtime_error("a description file changed while it was being ranked") {}
+};
+
+// The text of entry i, read now when the scan left it unread; StaleCorpus when the file
+// no longer holds the text the recorded digest belongs to.
+const std::string& text_of(Corpus& c, std::size_t i);
 
 // Cosine score of each row against the query (all unit length): the dot product summed
 // in double and rounded to float, the precision the embeddings carry.

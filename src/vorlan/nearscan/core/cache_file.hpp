@@ -1,0 +1,61 @@
+// Shared pieces of the cache files nearscan writes (no Python here): field encoding in
+// native byte order, bounds-checked decoding, a checksum over the body, and an atomic
+// replace of the file so concurrent readers see the old file or the whole new one.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+namespace nearscan::cache_file {
+
+// 64-bit checksum of a file body; any flipped bit or truncation changes it.
+uint64_t checksum(std::string_view s);
+
+template <class T>
+void put_raw(std::string& out, T v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+// A length-prefixed text (u32 length, then the bytes).
+void put_text(std::string& out, std::string_view s);
+
+// Longest text put_text writes and Reader::text accepts.
+constexpr std::size_t kMaxText = 1 << 16;
+
+// Reads the fields above from a byte string; any read past the end, or a text longer
+// than kMaxText, clears ok and yields zeros / empty texts from then on.
+struct Reader {
+    std::string_view s;
+    std::size_t pos = 0;
+    bool ok = true;
+
+    template <class T>
+    T raw() {
+        T v{};
+        if (!ok || s.size() - pos < sizeof v) {
+            ok = false;
+            return v;
+        }
+        std::memcpy(&v, s.data() + pos, sizeof v);
+        pos += sizeof v;
+        return v;
+    }
+    std::string_view text();
+    // The next n bytes, or an empty view (and ok cleared) when fewer remain.
+    std::string_view bytes(std::size_t n);
+};
+
+// Whether `all` begins with magic and ends with the checksum of everything before those
+// last 8 bytes; body receives everything before them.
+bool checked_body(std::string_view all, std::string_view magic, std::string_view& body);
+
+// Appends the checksum of `out` to it.
+void seal(std::string& out);
+
+// Writes bytes to path through a temporary file in the same folder and a rename,
+// creating missing folders (user-only). False, with nothing left behind, on any failure.
+bool write_atomic(const std::string& path, std::string_view bytes);
+
+}  // namespace nearscan::cache_file
