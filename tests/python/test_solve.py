@@ -145,3 +145,118 @@ def test_module_loads_and_exports_without_scipy(tmp_path):
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
     assert "pip install 'vorlan[solve]'" in out and "| ImportError" in out
     assert (tmp_path / "m.lp").read_text().startswith("\\ Problem")
+
+
+# ------------------------------------------------------------------ verification and analysis
+
+def compiler_for(model, data=""):
+    c = core.QelCompiler()
+    c.compile_model(model, data)
+    return c
+
+
+SMALL_CONFLICT = """
+dvar float+ x[1..3];
+minimize o: sum(i in 1..3) x[i];
+subject to {
+  forall(i in 1..3) cap: x[i] <= i;
+  big: x[1] + x[2] >= 5;
+  fine: x[3] >= 1;
+}
+"""
+
+SHIPPING = """
+{string} W = ...;
+{string} S = ...;
+float supply[W] = ...;
+float demand[S] = ...;
+dvar float+ ship[W][S];
+minimize cost: sum(w in W, s in S) ship[w][s];
+subject to {
+  forall(w in W) out: sum(s in S) ship[w][s] <= supply[w];
+  forall(s in S) need: sum(w in W) ship[w][s] >= demand[s];
+  forall(s in S) lane: ship["b"][s] <= 1;
+}
+"""
+
+
+def conflict_set(r):
+    return sorted((c["kind"], c["name"], c["condition"]) for c in r["conflicts"])
+
+
+@pytest.mark.parametrize("model, data, want", [
+    (SMALL_CONFLICT, "", [("row", "big", "x[1] + x[2] >= 5"), ("row", "cap[1]", "x[1] <= 1"),
+                          ("row", "cap[2]", "x[2] <= 2")]),
+    ("dvar float x in 0..2;\nminimize o: x;\nsubject to { need: x >= 3; }\n", "",
+     [("bound", "x", "x <= 2"), ("row", "need", "x >= 3")]),
+    # a has 3 units, b may send 1 per lane: p's demand of 5 cannot be met (a must not ship to q
+    # a negative amount, so that bound takes part); q's demand and b's supply are irrelevant
+    (SHIPPING, 'W = {"a", "b"};\nS = {"p", "q"};\nsupply = [3, 50];\ndemand = [5, 1];\n',
+     [("bound", 'ship["a"]["q"]', 'ship["a"]["q"] >= 0'), ("row", "lane[\"p\"]", 'ship["b"]["p"] <= 1'), ("row", "need[\"p\"]", 'ship["a"]["p"] + ship["b"]["p"] >= 5'),
+      ("row", "out[\"a\"]", 'ship["a"]["p"] + ship["a"]["q"] <= 3')]),
+])
+def test_infeasible_models_name_an_irreducible_conflict(model, data, want):
+    r = vs.verify(compiler_for(model, data))
+    assert r["status"] == "infeasible" and r["irreducible"] is True
+    assert conflict_set(r) == want
+    assert all(c["line"] > 0 for c in r["conflicts"] if c["kind"] == "row")
+    assert r["objective"] is None and r["values"] == [] and r["unbounded"] == []
+
+
+def test_unbounded_model_names_the_variables_along_the_ray():
+    r = vs.verify(compiler_for("dvar float+ x;\ndvar float+ y;\ndvar float z;\nmaximize o: x + y - z;\n"
+                               "subject to { c: x <= 4; d: z >= -3; }\n"))
+    assert r["status"] == "unbounded" and r["unbounded"] == ["y"] and r["conflicts"] == []
+
+
+def test_integrality_alone_makes_no_conflict_set():
+    r = vs.verify(compiler_for("dvar int x;\nminimize o: x;\nsubject to { half: 2 * x == 1; }\n"))
+    assert r["status"] == "infeasible" and r["conflicts"] == []
+    assert "integer" in r["message"]
+
+
+def test_verify_caps_values_and_counts_them():
+    c = compiler_for("dvar float+ x[1..30];\nminimize o: sum(i in 1..30) x[i];\n"
+                     "subject to { forall(i in 1..30) low: x[i] >= i; }\n")
+    r = vs.verify(c, max_values=5)
+    assert r["status"] == "optimal" and close(r["objective"], 465)
+    assert r["values"] == [(f"x[{i}]", float(i)) for i in range(1, 6)] and r["nonzero_count"] == 30
+    assert r["seconds"] >= r["timings"]["solver"] >= 0
+
+
+@pytest.mark.parametrize("model, status, objective", [
+    ("dvar float+ x;\nsubject to { c: x >= 1; }\n", "feasible", None),
+    ("dvar float+ x;\nminimize o: x + 2;\nsubject to { c: x >= 1; }\n", "optimal", 3.0),
+])
+def test_solve_accepts_a_compiler_and_reports_feasible_without_objective(model, status, objective):
+    c = compiler_for(model)
+    r = vs.solve(c)
+    assert r["status"] == status and r["objective"] == objective and r["timings"]["compile"] == 0
+    assert vs.verify(c)["status"] == status
+
+
+def test_an_uncompiled_compiler_is_refused():
+    with pytest.raises(ValueError, match="compile_model"):
+        vs.solve(core.QelCompiler())
+
+
+def market_split(rows=4, cols=36, seed=3):
+    """A small integer program that branch-and-bound takes minutes on."""
+    import random
+    rng = random.Random(seed)
+    a = [[rng.randint(0, 99) for _ in range(cols)] for _ in range(rows)]
+    b = [sum(r) // 2 for r in a]
+    model = ("int m = ...;\nint n = ...;\nint a[1..m][1..n] = ...;\nint b[1..m] = ...;\n"
+             "dvar boolean x[1..n];\ndvar float+ s[1..m];\ndvar float+ t[1..m];\n"
+             "minimize slack: sum(i in 1..m) (s[i] + t[i]);\n"
+             "subject to { forall(i in 1..m) split: sum(j in 1..n) a[i][j] * x[j] + s[i] - t[i] == b[i]; }\n")
+    data = (f"m = {rows};\nn = {cols};\na = [" + ",\n".join("[" + ", ".join(map(str, r)) + "]" for r in a)
+            + "];\nb = [" + ", ".join(map(str, b)) + "];\n")
+    return model, data
+
+
+def test_time_limit_keeps_the_best_solution_and_bound():
+    r = vs.solve(*market_split(), time_limit=1.5)
+    assert r["status"] == "time limit", r["message"]
+    assert r["objective"] is not None and r["bound"] is not None and r["bound"] <= r["objective"]
+    assert r["timings"]["solver"] < 10

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/number_text.hpp"
 #include "genloom/core/loop.hpp"
 
 namespace {
@@ -88,7 +89,7 @@ struct Script : lp::Steps<std::string, Errors> {
     }
     Pair read_pair() override { return {written + " (read)", "data"}; }
     vf::Report solve(double limit) override {
-        log.push_back("solve " + vf::number_text(limit));
+        log.push_back("solve " + vorlan::text::number_text(limit));
         vf::Report r = solves.front();
         solves.pop_front();
         return r;

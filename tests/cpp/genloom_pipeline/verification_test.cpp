@@ -9,12 +9,6 @@ namespace {
 
 namespace vf = genloom::verification;
 
-TEST(VerificationText, NumbersAreShortAndExact) {
-    for (auto [v, s] : std::vector<std::pair<double, std::string>>{
-             {7, "7"}, {-0.0, "0"}, {0.1, "0.1"}, {1e21, "1e+21"}, {54378, "54378"}, {2.5e-7, "2.5e-07"}})
-        EXPECT_EQ(vf::number_text(v), s);
-}
-
 TEST(VerificationText, SummaryIsCapped) {
     vf::Report r;
     r.status = vf::Status::Optimal;

@@ -67,6 +67,10 @@ PYBIND11_MODULE(genloom, m) {
     m.attr("ALIGNMENT_CHECK") = true;
     m.attr("FEW_SHOT_TOP_K") = 3;
     m.attr("FEW_SHOT_MAX_CHARS") = 2147483647;
+    // Solve every pair that compiles inside the repair loop (generative_solve(verify=None) reads
+    // this at call time), with this limit in seconds per solve.
+    m.attr("VERIFY") = false;
+    m.attr("VERIFY_TIME_LIMIT") = 60.0;
 
     py::object Enum = enum_mod.attr("Enum");
     py::list providers;
@@ -92,4 +96,5 @@ PYBIND11_MODULE(genloom, m) {
     register_prompts(m);
     register_pipeline(m);
     register_listing(m);
+    register_verify(m);
 }

@@ -221,7 +221,7 @@ private:
 py::object generative_solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
                             py::object mode, py::object iterations_arg, py::object return_statistics,
                             py::object alignment_check, py::object temperature, py::object stop,
-                            py::object llm_provider, py::object progress, py::object few_shot) {
+                            py::object llm_provider, py::object progress, py::object few_shot, py::object verify) {
     // Preparation: the arguments are resolved in this order, each failing before any work.
     py::object grammar_implementation = G("_get_grammar_implementation")(mode);
     py::int_ iterations = clean_iterations(iterations_arg);
@@ -230,6 +230,8 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     cfg.iterations_text = u8(py::str(iterations));
     cfg.alignment = alignment_check.is_none() ? truthy(G("ALIGNMENT_CHECK")) : truthy(alignment_check);
     py::object provider = G("_infer_provider")(llm_provider, model_name);
+    cfg.verify = verify.is_none() ? truthy(G("VERIFY")) : truthy(verify);
+    if (cfg.verify) cfg.time_limit = time_limit_setting();
     cfg.provider = u8(py::str(provider.attr("value")));
     cfg.model_name = u8(py::str(model_name));
     cfg.few_shot = truthy(few_shot);
@@ -260,6 +262,7 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     stats["iterations"] = py::int_(out.iterations);
     stats["assessment"] = stripped;
     stats["syntax_errors"] = out.syntax_errors;
+    if (cfg.verify) stats["solve"] = out.solve ? statistics_entry(*out.solve) : py::object(py::none());
     return std::move(stats);
 }
 
@@ -296,10 +299,14 @@ void register_pipeline(py::module_& m) {
           py::arg("iterations") = m.attr("MAX_ITERATIONS"), py::arg("return_statistics") = false,
           py::arg("alignment_check") = py::none(), py::arg("temperature") = py::none(),
           py::arg("stop") = py::none(), py::arg("llm_provider") = m.attr("LLM_PROVIDER"),
-          py::arg("progress") = py::none(), py::arg("few_shot") = true,
+          py::arg("progress") = py::none(), py::arg("few_shot") = true, py::arg("verify") = py::none(),
           "Have the LLM write a model and data pair for the problem description, compile it, repair it\n"
           "in a bounded loop, write both files every iteration and return the assessment text (or the\n"
-          "statistics record with return_statistics=True).");
+          "statistics record with return_statistics=True).\n\n"
+          "verify=True (default: the VERIFY setting) also solves every pair that compiles, within\n"
+          "VERIFY_TIME_LIMIT seconds: an infeasible or unbounded pair goes back to the LLM with the\n"
+          "conflicting constraints or the unbounded variables, a solved one reaches the alignment\n"
+          "check with a summary of its solution, and the statistics gain a \"solve\" entry.");
     m.def("generative_feedback", &generative_feedback, py::arg("prompt"), py::arg("model_file"),
           py::arg("data_file"), py::arg("model_name") = m.attr("MODEL_NAME"), py::arg("mode") = bnf,
           py::arg("temperature") = py::none(), py::arg("stop") = py::none(),

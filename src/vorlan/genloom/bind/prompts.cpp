@@ -1,4 +1,4 @@
-// The six prompt builders: argument checks and host-object conversion here, the
+// The prompt builders: argument checks and host-object conversion here, the
 // template texts in the core.
 #include <pybind11/pybind11.h>
 
@@ -80,15 +80,21 @@ void register_prompts(py::module_& m) {
         "Prompt asking for a model and data pair for a problem description.");
     m.def(
         "_build_alignment_prompt",
-        [](py::object prompt, py::object grammar_implementation, py::object model_code, py::object data_code) {
+        [](py::object prompt, py::object grammar_implementation, py::object model_code, py::object data_code,
+           py::object solution_summary) {
             auto p = text_arg(prompt, "prompt");
             auto g = text_arg(grammar_implementation, "grammar_implementation");
             auto mc = text_arg(model_code, "model_code");
             auto dc = text_arg(data_code, "data_code");
-            return str_of(pr::alignment(p, g, mc, dc));
+            if (solution_summary.is_none()) return str_of(pr::alignment(p, g, mc, dc));
+            auto summary = text_arg(solution_summary, "solution_summary");
+            if (summary.empty() || summary.back() != '\n') summary += '\n';
+            return str_of(pr::alignment(p, g, mc, dc, summary));
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
-        "Prompt asking whether a compiled pair matches the problem description.");
+        py::arg("solution_summary") = py::none(),
+        "Prompt asking whether a compiled pair matches the problem description. With a\n"
+        "solution_summary (from the verification stage) it also shows the solver's result.");
     m.def(
         "_build_revision_prompt_alignment",
         [](py::object prompt, py::object grammar_implementation, py::object assessment_text, py::object model_code,
@@ -119,6 +125,22 @@ void register_prompts(py::module_& m) {
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
         py::arg("syntax_errors"), py::arg("few_shots") = py::none(),
         "Prompt asking to fix the compiler errors of a pair.");
+    m.def(
+        "_build_revision_prompt_solve",
+        [](py::object prompt, py::object grammar_implementation, py::object model_code, py::object data_code,
+           py::object solver_findings, py::object few_shots) {
+            auto p = text_arg(prompt, "prompt");
+            auto g = text_arg(grammar_implementation, "grammar_implementation");
+            auto mc = text_arg(model_code, "model_code");
+            auto dc = text_arg(data_code, "data_code");
+            auto f = text_arg(solver_findings, "solver_findings");
+            if (f.empty() || f.back() != '\n') f += '\n';
+            auto ex = examples_arg(few_shots);
+            return str_of(pr::revision_solve(p, g, mc, dc, f, ex));
+        },
+        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
+        py::arg("solver_findings"), py::arg("few_shots") = py::none(),
+        "Prompt asking to revise a pair that compiles but that the solver found infeasible or unbounded.");
     m.def(
         "_build_final_assessment_prompt",
         [](py::object prompt, py::object grammar_implementation, py::object model_code, py::object data_code,

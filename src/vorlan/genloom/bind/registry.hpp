@@ -32,4 +32,5 @@ void register_openai_call(py::module_& m);  // _call_openai_with_retry
 void register_prompts(py::module_& m);    // the _build_*_prompt functions
 void register_pipeline(py::module_& m);   // generative_solve, generative_feedback
 void register_listing(py::module_& m);    // list_openai_models ... list_models
+void register_verify(py::module_& m);     // _verify_compiled, the repair loop's solver step
 }  // namespace genloom

@@ -262,6 +262,57 @@ constexpr std::string_view kRevisionSyntax13 =
     "</revision_guidelines>\n"
     "\n";
 
+// The solve-revision prompt: a pair that compiles but that the solver found infeasible or
+// unbounded. It shares the syntax-revision prompt's layout and reply format.
+constexpr std::string_view kRevisionSolve1 =
+    "<role>\n"
+    "You are an expert in mathematical optimization and Vorlan.\n"
+    "</role>\n"
+    "\n"
+    "<task>\n"
+    "The previous attempt produced a Vorlan model and data that compile, but the solver could not solve them: the findings below say whether the model is infeasible or unbounded and which constraints, bounds or variables are involved.\n"
+    "Revise the model and data so that the problem has an optimal solution that matches the problem description.\n"
+    "Change only what is necessary to fix the cause (constraints, bounds, variable domains, data values, or missing constraints).\n"
+    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n"
+    "Use the following Vorlan syntax implementation as a reference for valid Vorlan syntax.\n"
+    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n"
+    "</task>\n"
+    "\n"
+    "<grammar_reference>\n"
+    "--- BEGIN VORLAN SYNTAX IMPLEMENTATION ---\n";
+
+constexpr std::string_view kRevisionSolve11 =
+    "\n"
+    "</data>\n"
+    "</previous_attempt>\n"
+    "\n"
+    "<solver_findings>\n";
+
+constexpr std::string_view kRevisionSolve13 =
+    "</solver_findings>\n"
+    "\n"
+    "<revision_guidelines>\n"
+    "- Check each listed constraint and bound against the problem description and the data: a requirement may exceed what is available, a sign or direction may be wrong, a term may be missing, or an equality should be an inequality.\n"
+    "- For an unbounded model, add the limits the description implies (capacities, demands, budgets) on the listed variables, or correct the objective sense.\n"
+    "- If the description itself allows no solution, change the data as little as possible and say so in a model comment.\n"
+    "- Keep syntax strictly valid.\n"
+    "- Return complete model and data strings; do not return diffs.\n"
+    "</revision_guidelines>\n"
+    "\n";
+
+// The solution section the alignment prompt carries when the pair was solved.
+constexpr std::string_view kAlignmentSolution =
+    "\n"
+    "</data>\n"
+    "\n"
+    "<solution>\n"
+    "The solver's result for this model and data; judge whether these numbers make sense for the problem description.\n";
+
+constexpr std::string_view kAlignmentSolutionEnd =
+    "</solution>\n"
+    "</inputs>\n"
+    "\n";
+
 constexpr std::string_view kFinalAssessment1 =
     "<role>\n"
     "You are an expert in mathematical optimization and Vorlan.\n"
@@ -429,6 +480,12 @@ std::string alignment(std::string_view prompt, std::string_view grammar, std::st
                    kAlignment9, kAssessmentFocus, kAlignment10});
 }
 
+std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                      std::string_view data_code, std::string_view solution_summary) {
+    return concat({kAlignment1, grammar, kAlignment3, prompt, kAlignment5, model_code, kAlignment7, data_code,
+                   kAlignmentSolution, solution_summary, kAlignmentSolutionEnd, kAssessmentFocus, kAlignment10});
+}
+
 std::string revision_alignment(std::string_view prompt, std::string_view grammar,
                                std::string_view assessment_text, std::string_view model_code,
                                std::string_view data_code, const Examples& few_shots) {
@@ -443,6 +500,13 @@ std::string revision_syntax(std::string_view prompt, std::string_view grammar, s
     return concat({kRevisionSyntax1, grammar, kRevisionSyntax3, few_shot_section(few_shots), kRevisionSyntax5,
                    prompt, kRevisionSyntax7, model_code, kRevisionSyntax9, data_code, kRevisionSyntax11,
                    syntax_errors_text, kRevisionSyntax13, kModelDataReply});
+}
+
+std::string revision_solve(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                           std::string_view data_code, std::string_view findings, const Examples& few_shots) {
+    return concat({kRevisionSolve1, grammar, kRevisionSyntax3, few_shot_section(few_shots), kRevisionSyntax5, prompt,
+                   kRevisionSyntax7, model_code, kRevisionSyntax9, data_code, kRevisionSolve11, findings,
+                   kRevisionSolve13, kModelDataReply});
 }
 
 std::string final_assessment(std::string_view prompt, std::string_view grammar, std::string_view model_code,

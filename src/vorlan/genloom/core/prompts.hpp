@@ -1,4 +1,4 @@
-// The six prompt templates sent to the language model (no Python here).
+// The prompt templates sent to the language model (no Python here).
 // Each builder concatenates fixed texts and its arguments unchanged.
 #pragma once
 #include <string>
@@ -21,6 +21,10 @@ std::string few_shot_section(const Examples& examples);
 std::string generation(std::string_view prompt, std::string_view grammar, const Examples& few_shots);
 std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                       std::string_view data_code);
+// The alignment prompt with a <solution> section (the solver's summary, ending in a line break)
+// after the data.
+std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                      std::string_view data_code, std::string_view solution_summary);
 std::string revision_alignment(std::string_view prompt, std::string_view grammar,
                                std::string_view assessment_text, std::string_view model_code,
                                std::string_view data_code, const Examples& few_shots);
@@ -28,6 +32,10 @@ std::string revision_alignment(std::string_view prompt, std::string_view grammar
 std::string revision_syntax(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                             std::string_view data_code, std::string_view syntax_errors_text,
                             const Examples& few_shots);
+// A pair that compiles but is infeasible or unbounded; findings (ending in a line break) say
+// what the solver found.
+std::string revision_solve(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                           std::string_view data_code, std::string_view findings, const Examples& few_shots);
 // has_errors false leaves the errors section out (syntax_errors_text is then unused).
 std::string final_assessment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                              std::string_view data_code, bool has_errors, std::string_view syntax_errors_text);

@@ -1,9 +1,10 @@
 #include "genloom/core/verification.hpp"
 
-#include <charconv>
-#include <cmath>
+#include "common/number_text.hpp"
 
 namespace genloom::verification {
+
+using vorlan::text::number_text;
 
 const char* status_name(Status s) {
     switch (s) {
@@ -21,15 +22,6 @@ const char* status_name(Status s) {
 
 bool needs_revision(Status s) {
     return s == Status::Infeasible || s == Status::Unbounded || s == Status::InfeasibleOrUnbounded;
-}
-
-std::string number_text(double v) {
-    if (std::isnan(v)) return "nan";
-    if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-    if (v == 0) return "0";  // also -0
-    char buf[64];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::string(buf, r.ptr);
 }
 
 namespace {

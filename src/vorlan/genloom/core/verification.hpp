@@ -54,9 +54,6 @@ constexpr std::size_t kSummaryValues = 20;
 constexpr std::size_t kListedConflicts = 30;
 constexpr std::size_t kListedUnbounded = 30;
 
-// Number formatting shared by the texts: shortest round-trip form, integers without ".0".
-std::string number_text(double v);
-
 // Status, objective and the leading non-zero variables, for the alignment prompt.
 std::string solution_summary(const Report& r);
 

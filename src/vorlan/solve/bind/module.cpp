@@ -1,17 +1,23 @@
-// vorlan.solve: compile a model and data pair, then solve its flat instance in-process
-// (SciPy's milp, HiGHS underneath) or export it as MPS / LP for other solvers.
+// vorlan.solve: solve a compiled model in-process with HiGHS, analyse a model that has no
+// optimum, or export it as MPS / LP for other solvers.
 //
-// SciPy and NumPy are an optional extra: they are imported inside the operations that
-// need them, so the module loads and the exports work without them.
+// Every operation takes either a model and data text pair (compiled here) or a QelCompiler
+// that has compiled one (nothing is compiled twice). HiGHS (highspy) and NumPy are an optional
+// extra, imported inside the operations that need them, so the module loads and the exports
+// work without them.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
 #include <chrono>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 
+#include "solve/bind/highs.hpp"
+#include "solve/bind/instance_view.hpp"
+#include "solve/bind/results.hpp"
 #include "solve/core/export.hpp"
 #include "solve/core/matrix.hpp"
 #include "vorlan_core/core/compiler.hpp"
@@ -19,16 +25,11 @@
 namespace py = pybind11;
 namespace c = vorlan::compiler;
 namespace s = vorlan::solve;
+namespace sb = vorlan::solve::bind;
 
 namespace {
 
-constexpr const char* kExtraHint = "solving needs SciPy and NumPy; install them with: pip install 'vorlan[solve]'";
-
 using Clock = std::chrono::steady_clock;
-
-double seconds_since(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
 
 // Compiles without the GIL and raises the compiler's own error kinds on failure.
 std::shared_ptr<const c::Instance> compile_instance(const std::string& model, const std::string& data,
@@ -38,7 +39,7 @@ std::shared_ptr<const c::Instance> compile_instance(const std::string& model, co
         py::gil_scoped_release nogil;
         auto t0 = Clock::now();
         r = c::compile(model, data);
-        if (elapsed) *elapsed = seconds_since(t0);
+        if (elapsed) *elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     }
     if (!r.ok()) {
         py::module_ core = py::module_::import("vorlan.vorlan_core");
@@ -52,16 +53,20 @@ std::shared_ptr<const c::Instance> compile_instance(const std::string& model, co
     return r.instance;
 }
 
-py::object import_with_hint(const char* name) {
-    try {
-        return py::module_::import(name);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        py::object err = py::reinterpret_borrow<py::object>(PyExc_ModuleNotFoundError)(kExtraHint);
-        err.attr("__cause__") = e.value();
-        PyErr_SetObject(PyExc_ModuleNotFoundError, err.ptr());
-        throw py::error_already_set();
-    }
+// The instance a QelCompiler holds; one that has compiled nothing yet is an error.
+const c::Instance& compiled_instance(const c::Compiler& compiler) {
+    const c::Instance& inst = compiler.instance();
+    if (inst.variables.empty() && inst.rows.empty() && inst.objective.sense == c::Objective::Sense::None &&
+        inst.objective.terms.empty())
+        throw py::value_error("the QelCompiler has not compiled a model yet (call compile_model first)");
+    return inst;
+}
+
+double seconds_or_inf(const py::object& time_limit) {
+    if (time_limit.is_none()) return std::numeric_limits<double>::infinity();
+    double t = py::cast<double>(py::module_::import("builtins").attr("float")(time_limit));
+    if (!(t > 0)) throw py::value_error("time_limit must be a positive number of seconds");
+    return t;
 }
 
 template <typename T>
@@ -76,9 +81,10 @@ py::tuple index_tuple(const std::vector<c::IndexValue>& index) {
     return t;
 }
 
-// The arrays of milp's problem form.
-py::dict arrays_of(const s::MatrixForm& m) {
-    import_with_hint("numpy");  // the arrays below need it
+// The arrays of milp's problem form plus the (name, index) of every column and kept row.
+py::dict matrices_of(const c::Instance& inst) {
+    sb::import_solver_module("numpy");
+    s::MatrixForm m = s::matrix_form(inst);
     py::dict out;
     out["maximize"] = m.maximize;
     out["c"] = array(m.c);
@@ -99,13 +105,6 @@ py::dict arrays_of(const s::MatrixForm& m) {
     out["col_lower"] = array(m.col_lower);
     out["col_upper"] = array(m.col_upper);
     out["integrality"] = array(m.integrality);
-    return out;
-}
-
-// The arrays plus the (name, index) of every column and kept row.
-py::dict matrices_of(const c::Instance& inst) {
-    s::MatrixForm m = s::matrix_form(inst);
-    py::dict out = arrays_of(m);
     py::list columns;
     for (const auto& v : inst.variables) columns.append(py::make_tuple(v.name, index_tuple(v.index)));
     out["columns"] = columns;
@@ -118,96 +117,38 @@ py::dict matrices_of(const c::Instance& inst) {
     return out;
 }
 
-const char* status_name(int code) {
-    switch (code) {
-        case 0: return "optimal";
-        case 1: return "limit";
-        case 2: return "infeasible";
-        case 3: return "unbounded";
-        default: return "error";
-    }
+void write_export(const c::Instance& inst, const std::filesystem::path& path, bool mps) {
+    py::gil_scoped_release nogil;
+    if (mps)
+        s::write_mps_file(path, inst);
+    else
+        s::write_lp_file(path, inst);
 }
 
-py::dict solve_instance(const c::Instance& inst, py::object time_limit, double compile_seconds) {
-    // Imported first so that a first call's import time is not counted as matrix time.
-    py::module_ opt = import_with_hint("scipy.optimize");
-    py::module_ sparse = import_with_hint("scipy.sparse");
-    auto t0 = Clock::now();
-    py::dict timings;
-    timings["compile"] = compile_seconds;
-    s::MatrixForm form;
-    {
-        py::gil_scoped_release nogil;
-        form = s::matrix_form(inst);
-    }
-    py::dict mats = arrays_of(form);
-    const bool maximize = mats["maximize"].cast<bool>();
-    const double offset = mats["offset"].cast<double>();
-    const std::size_t n = inst.variables.size();
+constexpr const char* kSolveDoc =
+    "Solves the pair in-process with HiGHS. Returns {'status': 'optimal' | 'feasible' (a model\n"
+    "without objective) | 'infeasible' | 'unbounded' | 'infeasible or unbounded' | 'time limit' |\n"
+    "'interrupted' (Ctrl-C) | 'limit' | 'error', 'message', 'objective' (None without a solution\n"
+    "or objective), 'bound' (a MIP's best bound, or None), 'values': [(name, index, value), ...]\n"
+    "for the non-zero variables in declaration order (the best solution found so far after a\n"
+    "time limit or Ctrl-C), 'names': their full names (x[\"a\"][1]), 'timings': seconds spent in 'compile' (parse, check, expand; 0 for a\n"
+    "QelCompiler), 'matrix' (solver arrays) and 'solver'}.";
 
-    py::dict result;
-    result["status"] = "optimal";
-    result["message"] = "";
-    result["objective"] = py::none();
-    result["values"] = py::list();
-    result["timings"] = timings;
-    if (n == 0) {
-        timings["matrix"] = seconds_since(t0);
-        timings["solver"] = 0.0;
-        // Nothing to decide: optimal unless a constant row cannot hold.
-        for (const auto& r : inst.rows)
-            if (r.lower > 0 || r.upper < 0) {
-                result["status"] = "infeasible";
-                return result;
-            }
-        result["objective"] = offset;
-        return result;
-    }
-
-    py::object cvec = mats["c"];
-    if (maximize) cvec = cvec.attr("__neg__")();
-    py::dict kwargs;
-    kwargs["integrality"] = mats["integrality"];
-    kwargs["bounds"] = opt.attr("Bounds")(mats["col_lower"], mats["col_upper"]);
-    py::object row_lower = mats["row_lower"];
-    if (py::len(row_lower) > 0) {
-        py::object a = sparse.attr("csr_array")(
-            py::make_tuple(mats["data"], mats["indices"], mats["indptr"]),
-            py::arg("shape") = py::make_tuple(py::len(row_lower), n));
-        kwargs["constraints"] = opt.attr("LinearConstraint")(a, row_lower, mats["row_upper"]);
-    }
-    py::dict options;
-    if (!time_limit.is_none()) options["time_limit"] = time_limit;
-    kwargs["options"] = options;
-    timings["matrix"] = seconds_since(t0);
-    t0 = Clock::now();
-    py::object res = opt.attr("milp")(cvec, **kwargs);
-    timings["solver"] = seconds_since(t0);
-
-    int code = res.attr("status").cast<int>();
-    result["status"] = status_name(code);
-    result["message"] = res.attr("message");
-    py::object x = res.attr("x");
-    if (x.is_none()) return result;
-    std::vector<double> xs = x.attr("tolist")().cast<std::vector<double>>();
-    double fun = res.attr("fun").cast<double>();
-    result["objective"] = (maximize ? -fun : fun) + offset;
-    py::list values;
-    for (std::size_t j = 0; j < n; ++j) {
-        double v = xs[j];
-        if (inst.variables[j].integer) v = std::nearbyint(v);
-        if (std::fabs(v) <= 1e-9) continue;
-        const auto& var = inst.variables[j];
-        values.append(py::make_tuple(var.name, index_tuple(var.index), v));
-    }
-    result["values"] = values;
-    return result;
-}
+constexpr const char* kVerifyDoc =
+    "Solves the pair a QelCompiler compiled and explains a result without optimum: for an\n"
+    "infeasible model the conflicting constraints and bounds ('conflicts': [{'kind': 'row' |\n"
+    "'bound', 'name', 'line', 'condition'}], 'irreducible': True when no member can be dropped),\n"
+    "for an unbounded one the variables along an improving ray ('unbounded': [name]). Also\n"
+    "'status', 'message', 'objective', 'bound', 'values': [(name, value)] of the first\n"
+    "max_values non-zero variables, 'nonzero_count', 'seconds' and 'timings'.";
 
 }  // namespace
 
 PYBIND11_MODULE(solve, m) {
-    m.doc() = "Solving and export of compiled Vorlan models.";
+    m.doc() = "Solving, analysis and export of compiled Vorlan models.";
+    // QelCompiler arguments are the compiler module's own objects.
+    py::module_::import("vorlan.vorlan_core");
+
     m.def(
         "matrices",
         [](const std::string& model, const std::string& data) { return matrices_of(*compile_instance(model, data)); },
@@ -215,37 +156,62 @@ PYBIND11_MODULE(solve, m) {
         "Compiles the pair and returns the flat instance as milp-style arrays: c, offset, maximize,\n"
         "the constraint matrix in CSR form (data, indices, indptr) with row_lower/row_upper,\n"
         "col_lower/col_upper, integrality, and the (name, index) of every column and row.");
+
+    m.def(
+        "solve",
+        [](const c::Compiler& compiler, py::object time_limit) {
+            return sb::solve_instance(compiled_instance(compiler), seconds_or_inf(time_limit), 0.0);
+        },
+        py::arg("compiler"), py::arg("time_limit") = py::none(), kSolveDoc);
     m.def(
         "solve",
         [](const std::string& model, const std::string& data, py::object time_limit) {
+            double limit = seconds_or_inf(time_limit);
             double compile_seconds = 0;
             auto inst = compile_instance(model, data, &compile_seconds);
-            return solve_instance(*inst, time_limit, compile_seconds);
+            return sb::solve_instance(*inst, limit, compile_seconds);
         },
-        py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none(),
-        "Compiles the pair and solves it in-process. Returns {'status': 'optimal' | 'infeasible' |\n"
-        "'unbounded' | 'limit' | 'error', 'message', 'objective' (None without a solution),\n"
-        "'values': [(name, index, value), ...] for the non-zero variables in declaration order,\n"
-        "'timings': seconds spent in 'compile' (parse, check, expand), 'matrix' (solver arrays)\n"
-        "and 'solver'}.");
+        py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none(), kSolveDoc);
+
     m.def(
-        "write_mps",
-        [](const std::string& model, const std::string& data, const std::filesystem::path& path) {
-            auto inst = compile_instance(model, data);
-            py::gil_scoped_release nogil;
-            s::write_mps_file(path, *inst);
+        "verify",
+        [](const c::Compiler& compiler, py::object time_limit, py::object max_values) {
+            std::size_t cap = max_values.is_none() ? std::numeric_limits<std::size_t>::max()
+                                                   : py::cast<std::size_t>(max_values);
+            return sb::verify_instance(compiled_instance(compiler), seconds_or_inf(time_limit), cap);
         },
-        py::arg("model_code"), py::arg("data_code"), py::arg("path"),
-        "Compiles the pair and writes its flat instance as a free-format MPS file.");
+        py::arg("compiler"), py::arg("time_limit") = py::none(), py::arg("max_values") = py::none(), kVerifyDoc);
+
+    for (bool mps : {true, false}) {
+        const char* name = mps ? "write_mps" : "write_lp";
+        const char* doc = mps ? "Writes the flat instance as a free-format MPS file (through a temporary file, so a\n"
+                                "failed write leaves an existing file as it was)."
+                              : "Writes the flat instance as an LP file (through a temporary file, so a failed\n"
+                                "write leaves an existing file as it was).";
+        m.def(
+            name,
+            [mps](const c::Compiler& compiler, const std::filesystem::path& path) {
+                write_export(compiled_instance(compiler), path, mps);
+            },
+            py::arg("compiler"), py::arg("path"), doc);
+        m.def(
+            name,
+            [mps](const std::string& model, const std::string& data, const std::filesystem::path& path) {
+                write_export(*compile_instance(model, data), path, mps);
+            },
+            py::arg("model_code"), py::arg("data_code"), py::arg("path"), doc);
+    }
+
+    sb::register_instance_view(m);
     m.def(
-        "write_lp",
-        [](const std::string& model, const std::string& data, const std::filesystem::path& path) {
-            auto inst = compile_instance(model, data);
-            py::gil_scoped_release nogil;
-            s::write_lp_file(path, *inst);
+        "instance_view",
+        [](py::object compiler) {
+            return sb::instance_view(compiler, compiled_instance(py::cast<const c::Compiler&>(compiler)));
         },
-        py::arg("model_code"), py::arg("data_code"), py::arg("path"),
-        "Compiles the pair and writes its flat instance as an LP file.");
+        py::arg("compiler"),
+        "The flat instance of a QelCompiler in the shape of its instance(), with the variables, the\n"
+        "rows and the objective terms as one-pass iterators built entry by entry (for generators that\n"
+        "walk a large instance once).");
     m.def(
         "export_names",
         [](const std::string& model, const std::string& data) {

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "common/replace_file.hpp"
+
 namespace vorlan::solve {
 
 namespace c = vorlan::compiler;
@@ -448,23 +450,12 @@ std::string lp_text(const c::Instance& inst) {
     return s.str();
 }
 
-namespace {
-template <typename Writer>
-void write_file(const std::filesystem::path& path, const c::Instance& inst, Writer w) {
-    std::ofstream f(path, std::ios::binary | std::ios::trunc);
-    if (!f) throw std::runtime_error("cannot open " + path.string() + " for writing");
-    w(f, inst, "vorlan");
-    f.flush();
-    if (!f) throw std::runtime_error("cannot write " + path.string());
-}
-}  // namespace
-
 void write_mps_file(const std::filesystem::path& path, const c::Instance& inst) {
-    write_file(path, inst, [](std::ostream& o, const c::Instance& i, const std::string& p) { write_mps(o, i, p); });
+    files::write_replacing(path, [&](std::ostream& o) { write_mps(o, inst, "vorlan"); });
 }
 
 void write_lp_file(const std::filesystem::path& path, const c::Instance& inst) {
-    write_file(path, inst, [](std::ostream& o, const c::Instance& i, const std::string& p) { write_lp(o, i, p); });
+    files::write_replacing(path, [&](std::ostream& o) { write_lp(o, inst, "vorlan"); });
 }
 
 }  // namespace vorlan::solve

@@ -47,7 +47,8 @@ void write_lp(std::ostream& out, const compiler::Instance& inst, const std::stri
 std::string mps_text(const compiler::Instance& inst);
 std::string lp_text(const compiler::Instance& inst);
 
-// Write to a file; std::runtime_error names the path when it cannot be written.
+// Write to a file through a temporary file renamed over it; std::runtime_error names the path
+// when it cannot be written, and a failed write leaves an existing file as it was.
 void write_mps_file(const std::filesystem::path& path, const compiler::Instance& inst);
 void write_lp_file(const std::filesystem::path& path, const compiler::Instance& inst);
 

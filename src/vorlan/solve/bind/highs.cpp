@@ -1,0 +1,154 @@
+#include "solve/bind/highs.hpp"
+
+#include <pybind11/numpy.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <stdexcept>
+
+namespace vorlan::solve::bind {
+
+namespace {
+
+constexpr const char* kExtraHint =
+    "solving needs HiGHS (highspy) and NumPy; install them with: pip install 'vorlan[solve]'";
+
+template <typename T, typename S>
+py::array_t<T> array_of(const std::vector<S>& v) {
+    py::array_t<T> a(static_cast<py::ssize_t>(v.size()));
+    T* p = a.mutable_data();
+    for (std::size_t k = 0; k < v.size(); ++k) p[k] = static_cast<T>(v[k]);
+    return a;
+}
+
+// A configured HiGHS instance holding `m`.
+py::object load(const MatrixForm& m, double time_limit, bool presolve) {
+    py::object hs = import_solver_module("highspy");
+    import_solver_module("numpy");
+    if (!m.indptr.empty() && m.indptr.back() > INT32_MAX)
+        throw std::invalid_argument("the model has more nonzeros than the solver takes (2^31 - 1)");
+    py::object h = hs.attr("Highs")();
+    h.attr("silent")();
+    if (std::isfinite(time_limit)) h.attr("setOptionValue")("time_limit", time_limit);
+    if (!presolve) h.attr("setOptionValue")("presolve", "off");
+    int sense = py::cast<int>(py::int_(hs.attr("ObjSense").attr(m.maximize ? "kMaximize" : "kMinimize")));
+    int rowwise = py::cast<int>(py::int_(hs.attr("MatrixFormat").attr("kRowwise")));
+    py::object status = h.attr("passModel")(
+        static_cast<int>(m.cols()), static_cast<int>(m.rows()), static_cast<int>(m.indices.size()), rowwise, sense,
+        m.offset, array_of<double>(m.c), array_of<double>(m.col_lower), array_of<double>(m.col_upper),
+        array_of<double>(m.row_lower), array_of<double>(m.row_upper), array_of<std::int32_t>(m.indptr),
+        array_of<std::int32_t>(m.indices), array_of<double>(m.data), array_of<std::int32_t>(m.integrality));
+    if (!status.equal(hs.attr("HighsStatus").attr("kOk")) && !status.equal(hs.attr("HighsStatus").attr("kWarning")))
+        throw std::runtime_error("the solver refused the model: " + std::string(py::str(status)));
+    return h;
+}
+
+std::string status_of(const std::string& highs_name) {
+    if (highs_name == "kOptimal" || highs_name == "kModelEmpty") return "optimal";
+    if (highs_name == "kInfeasible") return "infeasible";
+    if (highs_name == "kUnbounded") return "unbounded";
+    if (highs_name == "kUnboundedOrInfeasible") return "infeasible or unbounded";
+    if (highs_name == "kTimeLimit") return "time limit";
+    if (highs_name == "kInterrupt") return "interrupted";
+    if (highs_name == "kIterationLimit" || highs_name == "kSolutionLimit" || highs_name == "kObjectiveBound" ||
+        highs_name == "kObjectiveTarget")
+        return "limit";
+    return "error";
+}
+
+// Waits for the solver thread; the first Ctrl-C cancels the solve, later ones are ignored
+// while it winds down (it stops at its next interrupt check).
+bool wait_for(const py::object& h) {
+    bool interrupted = false;
+    for (;;) {
+        try {
+            py::tuple r = h.attr("wait")(0.1);
+            if (py::cast<bool>(r[0])) return interrupted;
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_KeyboardInterrupt)) throw;
+            interrupted = true;
+            h.attr("cancelSolve")();
+        }
+    }
+}
+
+ConflictMember::Side side_of(int bound_status) {
+    return bound_status == 2 ? ConflictMember::Side::Lower
+           : bound_status == 3 ? ConflictMember::Side::Upper
+                               : ConflictMember::Side::Both;
+}
+
+}  // namespace
+
+py::object import_solver_module(const char* name) {
+    try {
+        return py::module_::import(name);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        py::object err = py::reinterpret_borrow<py::object>(PyExc_ModuleNotFoundError)(kExtraHint);
+        err.attr("__cause__") = e.value();
+        PyErr_SetObject(PyExc_ModuleNotFoundError, err.ptr());
+        throw py::error_already_set();
+    }
+}
+
+Outcome run(const MatrixForm& m, const RunOptions& opt) {
+    using Clock = std::chrono::steady_clock;
+    py::object h = load(m, opt.time_limit, opt.presolve);
+    Outcome out;
+    auto t0 = Clock::now();
+    h.attr("HandleUserInterrupt") = true;
+    h.attr("startSolve")();
+    const bool interrupted = wait_for(h);
+    out.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+
+    py::object model_status = h.attr("getModelStatus")();
+    out.status = status_of(py::cast<std::string>(model_status.attr("name")));
+    if (interrupted && out.status != "optimal") out.status = "interrupted";
+    out.message = py::cast<std::string>(h.attr("modelStatusToString")(model_status));
+    py::object info = h.attr("getInfo")();
+    // An unbounded model's feasible point is no solution to report.
+    out.has_solution = py::cast<int>(info.attr("primal_solution_status")) == 2 &&
+                       (out.status == "optimal" || out.status == "time limit" || out.status == "limit" ||
+                        out.status == "interrupted");
+    bool mip = false;
+    for (auto v : m.integrality) mip = mip || v;
+    if (mip) {
+        double bound = py::cast<double>(info.attr("mip_dual_bound"));
+        if (std::isfinite(bound)) out.bound = bound;
+        double gap = py::cast<double>(info.attr("mip_gap"));
+        if (std::isfinite(gap) && out.has_solution) out.gap = gap;
+    }
+    if (!out.has_solution) return out;
+    out.objective = py::cast<double>(info.attr("objective_function_value"));
+    py::object sol = h.attr("getSolution")();
+    out.x = py::cast<std::vector<double>>(sol.attr("col_value"));
+    if (opt.duals && py::cast<bool>(sol.attr("dual_valid"))) {
+        out.row_dual = py::cast<std::vector<double>>(sol.attr("row_dual"));
+        out.col_dual = py::cast<std::vector<double>>(sol.attr("col_dual"));
+    }
+    return out;
+}
+
+std::optional<std::vector<ConflictMember>> irreducible_subset(const MatrixForm& m, double time_limit) {
+    py::object h = load(m, time_limit, true);
+    h.attr("setOptionValue")("iis_strategy", 4);  // kIisStrategyIrreducible
+    py::tuple r = h.attr("getIis")();
+    py::object iis = r[1];
+    if (!py::cast<bool>(iis.attr("valid_"))) return std::nullopt;
+    std::vector<ConflictMember> out;
+    auto rows = py::cast<std::vector<int>>(iis.attr("row_index_"));
+    auto row_bounds = py::cast<std::vector<int>>(iis.attr("row_bound_"));
+    for (std::size_t k = 0; k < rows.size() && k < row_bounds.size(); ++k)
+        if (row_bounds[k] >= 2) out.push_back({false, rows[k], side_of(row_bounds[k])});
+    auto cols = py::cast<std::vector<int>>(iis.attr("col_index_"));
+    auto col_bounds = py::cast<std::vector<int>>(iis.attr("col_bound_"));
+    for (std::size_t k = 0; k < cols.size() && k < col_bounds.size(); ++k)
+        if (col_bounds[k] >= 2) out.push_back({true, cols[k], side_of(col_bounds[k])});
+    if (out.empty()) return std::nullopt;
+    return out;
+}
+
+}  // namespace vorlan::solve::bind

@@ -1,0 +1,48 @@
+// Running HiGHS (through highspy, imported on first use) on a MatrixForm: a solve that honours
+// a time limit and stops promptly on Ctrl-C, and HiGHS's own irreducible-infeasible-subset search.
+#pragma once
+#include <pybind11/pybind11.h>
+
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "solve/core/analysis.hpp"
+#include "solve/core/matrix.hpp"
+
+namespace vorlan::solve::bind {
+namespace py = pybind11;
+
+// Imports a module of the `solve` extra; a missing one becomes ModuleNotFoundError with the
+// install hint, chained to the import error.
+py::object import_solver_module(const char* name);
+
+struct RunOptions {
+    double time_limit = std::numeric_limits<double>::infinity();
+    bool duals = false;     // keep row duals and reduced costs (LPs only)
+    bool presolve = true;
+};
+
+struct Outcome {
+    // optimal, infeasible, unbounded, infeasible or unbounded, time limit, limit, interrupted, error
+    std::string status = "error";
+    std::string message;                   // HiGHS's status text
+    bool has_solution = false;
+    std::vector<double> x;                 // column values when has_solution
+    double objective = 0;                  // in the model's own sense, offset included
+    std::optional<double> bound;           // best bound of a MIP
+    std::optional<double> gap;             // relative MIP gap
+    std::vector<double> row_dual, col_dual;
+    double seconds = 0;
+};
+
+// Solves `m`. The solver runs on its own thread while this one waits; Ctrl-C (KeyboardInterrupt)
+// cancels it, waits for it to stop and returns status "interrupted" with what was found so far.
+Outcome run(const MatrixForm& m, const RunOptions& opt);
+
+// HiGHS's irreducible infeasible subset of `m` (an infeasible model), members in m's indices;
+// nullopt when HiGHS gives none.
+std::optional<std::vector<ConflictMember>> irreducible_subset(const MatrixForm& m, double time_limit);
+
+}  // namespace vorlan::solve::bind

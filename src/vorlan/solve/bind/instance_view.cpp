@@ -1,0 +1,105 @@
+// instance_view(compiler): the compiler's flat instance in the shape of QelCompiler.instance(),
+// with the variables, the rows and the objective terms as one-pass iterators that build each
+// entry when it is reached. A code generator that walks the instance once then needs memory
+// for what it keeps, not for a host copy of the whole instance.
+#include "solve/bind/instance_view.hpp"
+
+#include <string>
+
+namespace vorlan::solve::bind {
+
+namespace c = vorlan::compiler;
+
+namespace {
+
+py::list index_list(const std::vector<c::IndexValue>& idx) {
+    py::list l;
+    for (const auto& v : idx) l.append(std::visit([](const auto& x) { return py::cast(x); }, v));
+    return l;
+}
+
+py::list terms_list(const std::vector<c::Term>& terms) {
+    py::list l;
+    for (const auto& t : terms) l.append(py::make_tuple(t.var, t.coef));
+    return l;
+}
+
+py::dict variable_entry(const c::Variable& v) {
+    py::dict d;
+    d["name"] = v.name;
+    d["index"] = index_list(v.index);
+    d["full_name"] = v.full_name();
+    d["lower"] = v.lower;
+    d["upper"] = v.upper;
+    d["integer"] = v.integer;
+    return d;
+}
+
+py::dict row_entry(const c::Row& r) {
+    py::dict d;
+    d["label"] = r.label;
+    d["index"] = index_list(r.index);
+    d["terms"] = terms_list(r.terms);
+    d["lower"] = r.lower;
+    d["upper"] = r.upper;
+    d["line"] = r.line;
+    return d;
+}
+
+// Walks one vector of the instance; holds the compiler so the instance outlives it.
+struct Walk {
+    enum class Kind { Variables, Rows, ObjectiveTerms };
+    py::object owner;
+    const c::Instance* inst = nullptr;
+    Kind kind = Kind::Variables;
+    std::size_t next = 0;
+
+    std::size_t size() const {
+        switch (kind) {
+            case Kind::Variables: return inst->variables.size();
+            case Kind::Rows: return inst->rows.size();
+            case Kind::ObjectiveTerms: return inst->objective.terms.size();
+        }
+        return 0;
+    }
+    py::object step() {
+        if (next >= size()) throw py::stop_iteration();
+        const std::size_t k = next++;
+        switch (kind) {
+            case Kind::Variables: return variable_entry(inst->variables[k]);
+            case Kind::Rows: return row_entry(inst->rows[k]);
+            case Kind::ObjectiveTerms: {
+                const auto& t = inst->objective.terms[k];
+                return py::make_tuple(t.var, t.coef);
+            }
+        }
+        throw py::stop_iteration();
+    }
+};
+
+}  // namespace
+
+py::dict instance_view(const py::object& owner, const c::Instance& inst) {
+    auto walk = [&](Walk::Kind kind) { return py::cast(Walk{owner, &inst, kind, 0}); };
+    py::dict out;
+    out["variables"] = walk(Walk::Kind::Variables);
+    py::dict obj;
+    obj["sense"] = inst.objective.sense == c::Objective::Sense::Minimize   ? "minimize"
+                   : inst.objective.sense == c::Objective::Sense::Maximize ? "maximize"
+                                                                          : "none";
+    obj["label"] = inst.objective.label;
+    obj["terms"] = walk(Walk::Kind::ObjectiveTerms);
+    obj["constant"] = inst.objective.constant;
+    out["objective"] = obj;
+    out["rows"] = walk(Walk::Kind::Rows);
+    return out;
+}
+
+void register_instance_view(py::module_& m) {
+    py::class_<Walk>(m, "_InstanceWalk", "One pass over the variables, rows or objective terms of an instance.")
+        .def("__iter__", [](py::object self) { return self; })
+        .def("__next__", &Walk::step)
+        .def("__len__", &Walk::size);
+}
+
+}  // namespace vorlan::solve::bind

@@ -1,0 +1,263 @@
+#include "solve/bind/results.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "solve/bind/highs.hpp"
+#include "solve/core/analysis.hpp"
+#include "solve/core/matrix.hpp"
+
+namespace vorlan::solve::bind {
+
+namespace c = vorlan::compiler;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+// Conflict sets larger than this are reported as the certificate gives them; smaller ones are
+// reduced to an irreducible set by the solver.
+constexpr std::size_t kIrreducibleCap = 200;
+// A phase-one optimum above this total violation proves the model infeasible.
+constexpr double kViolationTol = 1e-6;
+
+py::tuple index_tuple(const std::vector<c::IndexValue>& index) {
+    py::tuple t(index.size());
+    for (std::size_t k = 0; k < index.size(); ++k)
+        t[k] = std::visit([](const auto& x) { return py::cast(x); }, index[k]);
+    return t;
+}
+
+double rounded(const c::Instance& inst, std::size_t j, double v) {
+    return inst.variables[j].integer ? std::nearbyint(v) : v;
+}
+
+MatrixForm build_form(const c::Instance& inst) {
+    py::gil_scoped_release nogil;
+    return matrix_form(inst);
+}
+
+// Rows and bounds that cannot hold by themselves: a row with no terms whose sides exclude 0, a
+// row or a column whose lower side exceeds its upper side. The solver would refuse the model.
+std::vector<ConflictMember> self_contradictions(const MatrixForm& m) {
+    std::vector<ConflictMember> out;
+    for (std::size_t i = 0; i < m.rows(); ++i) {
+        const bool empty = m.indptr[i] == m.indptr[i + 1];
+        if (m.row_lower[i] > m.row_upper[i] || (empty && (m.row_lower[i] > 0 || m.row_upper[i] < 0)))
+            out.push_back({false, static_cast<std::int32_t>(i), ConflictMember::Side::Both});
+    }
+    for (std::size_t j = 0; j < m.cols(); ++j)
+        if (m.col_lower[j] > m.col_upper[j])
+            out.push_back({true, static_cast<std::int32_t>(j), ConflictMember::Side::Both});
+    return out;
+}
+
+double remaining(double limit, Clock::time_point t0) {
+    return std::isfinite(limit) ? std::max(0.5, limit - since(t0)) : limit;
+}
+
+struct Analysis {
+    std::string status;  // infeasible / unbounded / unchanged ("")
+    std::vector<ConflictMember> conflicts;
+    bool irreducible = false;
+    std::vector<std::int32_t> unbounded;
+    std::string note;
+};
+
+bool is_mip(const MatrixForm& m) {
+    for (auto v : m.integrality)
+        if (v) return true;
+    return false;
+}
+
+void find_unbounded(const MatrixForm& m, double limit, Clock::time_point t0, Analysis& a) {
+    const double box = box_limit(m);
+    RunOptions opt;
+    opt.time_limit = remaining(limit, t0);
+    Outcome r = run(boxed_form(m, box), opt);
+    if (r.status == "interrupted") {
+        a.status = "interrupted";
+        return;
+    }
+    if (r.has_solution) a.unbounded = columns_at_box(m, r.x, box);
+    if (a.unbounded.empty()) a.unbounded = free_objective_columns(m);
+}
+
+// Why `m` has no optimum: phase one decides infeasibility and certifies it; the certificate's
+// support is reduced to an irreducible set by the solver when it is small enough. Unbounded
+// models are solved inside a large box to find the variables that run to it.
+Analysis analyse(const MatrixForm& m, const std::string& status, double limit, Clock::time_point t0) {
+    Analysis a;
+    if (status == "unbounded") {
+        a.status = "unbounded";
+        find_unbounded(m, limit, t0, a);
+        return a;
+    }
+    RunOptions opt;
+    opt.time_limit = remaining(limit, t0);
+    opt.duals = true;
+    MatrixForm phase_one = elastic_form(m);
+    Outcome r = run(phase_one, opt);
+    if (r.status == "interrupted") {
+        a.status = "interrupted";
+        return a;
+    }
+    if (r.status != "optimal") {
+        a.note = "the conflict analysis stopped: " + r.message;
+        return a;
+    }
+    if (r.objective <= kViolationTol) {
+        // The constraints hold together without the integer restrictions.
+        if (status == "infeasible or unbounded" && !is_mip(m)) {
+            a.status = "unbounded";
+            find_unbounded(m, limit, t0, a);
+        } else if (is_mip(m)) {
+            a.note = "the constraints can all hold when the integer variables take fractional values, so the "
+                     "integer and boolean variables are part of the conflict";
+        }
+        return a;
+    }
+    a.status = "infeasible";
+    a.conflicts = certificate_support(m, r.row_dual, r.col_dual);
+    if (a.conflicts.empty()) {
+        a.note = "the solver gave no certificate of the conflict";
+        return a;
+    }
+    if (a.conflicts.size() <= kIrreducibleCap) {
+        SubModel sub = restrict_to(m, a.conflicts);
+        if (auto iis = irreducible_subset(sub.form, remaining(limit, t0))) {
+            a.conflicts = lift(sub, *iis);
+            a.irreducible = true;
+        }
+    }
+    return a;
+}
+
+}  // namespace
+
+py::dict solve_instance(const c::Instance& inst, double time_limit, double compile_seconds) {
+    auto t0 = Clock::now();
+    py::dict timings;
+    timings["compile"] = compile_seconds;
+    MatrixForm form = build_form(inst);
+    const bool has_objective = inst.objective.sense != c::Objective::Sense::None;
+    py::dict result;
+    result["status"] = "optimal";
+    result["message"] = "";
+    result["objective"] = py::none();
+    result["bound"] = py::none();
+    result["values"] = py::list();
+    result["names"] = py::list();
+    result["timings"] = timings;
+    auto contradictions = self_contradictions(form);
+    if (!contradictions.empty() || form.cols() == 0) {
+        timings["matrix"] = since(t0);
+        timings["solver"] = 0.0;
+        // Nothing for a solver to decide: feasible unless a row or bound cannot hold.
+        if (!contradictions.empty())
+            result["status"] = "infeasible";
+        else if (has_objective)
+            result["objective"] = form.offset;
+        else
+            result["status"] = "feasible";
+        return result;
+    }
+    timings["matrix"] = since(t0);
+    RunOptions opt;
+    opt.time_limit = time_limit;
+    Outcome r = run(form, opt);
+    timings["solver"] = r.seconds;
+    result["status"] = r.status == "optimal" && !has_objective ? std::string("feasible") : r.status;
+    result["message"] = r.message;
+    if (r.bound && has_objective) result["bound"] = *r.bound;
+    if (!r.has_solution) return result;
+    if (has_objective) result["objective"] = r.objective;
+    py::list values, names;
+    for (std::size_t j = 0; j < r.x.size(); ++j) {
+        double v = rounded(inst, j, r.x[j]);
+        if (std::fabs(v) <= 1e-9) continue;
+        const auto& var = inst.variables[j];
+        values.append(py::make_tuple(var.name, index_tuple(var.index), v));
+        names.append(var.full_name());
+    }
+    result["values"] = values;
+    result["names"] = names;
+    return result;
+}
+
+py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t max_values) {
+    auto t0 = Clock::now();
+    MatrixForm form = build_form(inst);
+    const bool has_objective = inst.objective.sense != c::Objective::Sense::None;
+    py::dict result;
+    py::dict timings;
+    timings["matrix"] = since(t0);
+    result["message"] = "";
+    result["objective"] = py::none();
+    result["bound"] = py::none();
+    std::string status = "optimal";
+    Outcome r;
+    Analysis a;
+    auto contradictions = self_contradictions(form);
+    if (!contradictions.empty()) {
+        status = "infeasible";
+        a.conflicts = contradictions;
+        a.irreducible = contradictions.size() == 1;
+        timings["solver"] = 0.0;
+    } else if (form.cols() > 0) {
+        RunOptions opt;
+        opt.time_limit = time_limit;
+        r = run(form, opt);
+        timings["solver"] = r.seconds;
+        status = r.status;
+        result["message"] = r.message;
+        auto t1 = Clock::now();
+        if (status == "infeasible" || status == "unbounded" || status == "infeasible or unbounded") {
+            a = analyse(form, status, time_limit, t0);
+            if (!a.status.empty()) status = a.status;
+            if (!a.note.empty()) result["message"] = a.note;
+        }
+        timings["analysis"] = since(t1);
+    } else {
+        timings["solver"] = 0.0;
+        if (has_objective) result["objective"] = form.offset;
+    }
+    if (status == "optimal" && !has_objective) status = "feasible";
+    result["status"] = status;
+    if (r.bound && has_objective) result["bound"] = *r.bound;
+    if (r.has_solution && has_objective) result["objective"] = r.objective;
+
+    py::list values;
+    std::size_t nonzero = 0;
+    for (std::size_t j = 0; j < r.x.size(); ++j) {
+        double v = rounded(inst, j, r.x[j]);
+        if (std::fabs(v) <= 1e-9) continue;
+        if (nonzero++ < max_values) values.append(py::make_tuple(inst.variables[j].full_name(), v));
+    }
+    result["values"] = values;
+    result["nonzero_count"] = nonzero;
+    py::list conflicts;
+    for (const auto& mem : a.conflicts) {
+        ConflictText t = describe(inst, form, mem);
+        py::dict d;
+        d["kind"] = t.is_bound ? "bound" : "row";
+        d["name"] = t.name;
+        d["line"] = t.line;
+        d["condition"] = t.condition;
+        conflicts.append(d);
+    }
+    result["conflicts"] = conflicts;
+    result["irreducible"] = a.irreducible;
+    py::list unbounded;
+    for (auto j : a.unbounded) unbounded.append(inst.variables[j].full_name());
+    result["unbounded"] = unbounded;
+    result["timings"] = timings;
+    result["seconds"] = since(t0);
+    return result;
+}
+
+}  // namespace vorlan::solve::bind
