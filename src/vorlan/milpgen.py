@@ -15,19 +15,18 @@ from __future__ import annotations
 import argparse
 import math
 import sys
-from pathlib import Path
+from itertools import islice
 
 from vorlan.linemit import SciPyCodeGeneratorBase
-from vorlan.textfile import read_text
+from vorlan.textfile import open_replacing
 from vorlan.tuplefold import Tuplefold
 
-__all__ = ["ScipyMilpGenerator", "generate_script", "run_file", "run_main", "SPARSE_THRESHOLD"]
+__all__ = ["ScipyMilpGenerator", "generate_script", "write_script", "run_file", "run_main", "SPARSE_THRESHOLD"]
 
 # Above this many nonzeros (or a dense matrix of more than DENSE_CELLS entries) the script
 # builds its constraint matrices with scipy.sparse.
 SPARSE_THRESHOLD = 10_000
 DENSE_CELLS = 200_000
-EXTRA_HINT = "solving needs SciPy and NumPy; install them with: pip install 'vorlan[solve]'"
 
 _VAR_TYPES = {"float": False, "float+": False, "int": True, "int+": True, "boolean": True}
 _SENSES = ("minimize", "maximize", "none")
@@ -65,6 +64,7 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         self.sparse = False
         self.eq_source = []  # (label, index) of every equality row
         self.ub_source = []  # (label, index, side) of every inequality row
+        self._sink = None  # where write_code sends the lines
 
     @classmethod
     def from_compiler(cls, compiler, model_name=None):
@@ -72,6 +72,19 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         return cls(compiler.ast, compiler.data, compiler.instance(), model_name)
 
     # ------------------------------------------------------------------ generation
+
+    def write_code(self, stream) -> None:
+        """Write the program to ``stream`` line by line; nothing of it is kept in memory."""
+        self._sink = stream
+        try:
+            self.generate_code()
+        finally:
+            self._sink = None
+
+    def _add_code_line(self, line):
+        if self._sink is None:
+            return super()._add_code_line(line)
+        self._sink.write(self._indent() + line + "\n")
 
     def generate_code(self) -> str:
         self.scipy_code_lines = []
@@ -116,7 +129,6 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add("NAMES = [")
         self.indent_level += 1
         current = None
-        lower, upper = [], []
         for col, v in enumerate(variables):
             name = v["name"]
             if name != current:
@@ -137,17 +149,16 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
             shown = v.get("full_name") or name
             self.display_names.append(shown)
             lo, hi = float(v["lower"]), float(v["upper"])
-            lower.append(_num(lo))
-            upper.append(_num(hi))
+            _num(lo), _num(hi)  # refuse NaN here, where the variable is known
             self.bounds.append((lo, hi))
             self.integrality.append(1 if v.get("integer") else 0)
             add(f"({name!r}, {key!r}, {shown!r}),")
         self.indent_level -= 1
         add("]")
-        self._add_list("lower", lower)
-        self._add_list("upper", upper)
+        self._add_list("lower", (_num(lo) for lo, _ in self.bounds))
+        self._add_list("upper", (_num(hi) for _, hi in self.bounds))
         add("bounds = Bounds(np.array(lower, dtype=float), np.array(upper, dtype=float))")
-        self._add_list("integrality", [str(i) for i in self.integrality])
+        self._add_list("integrality", (str(i) for i in self.integrality))
         add("integrality = np.array(integrality, dtype=int)")
 
     def _build_objective(self):
@@ -173,7 +184,7 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add(f"OBJECTIVE = {label!r}")
         add(f"MAXIMIZE = {self.maximize!r}")
         add(f"OFFSET = {_num(self.offset)}")
-        self._add_list("c", [_num(x) for x in c])
+        self._add_list("c", (_num(x) for x in c))
         add("c = np.array(c, dtype=float)")
 
     def _build_constraints(self):
@@ -214,15 +225,9 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add = self._add_code_line
         self._add_list(f"{kind.upper()}_ROWS", [repr(s) for s in sources], per_line=1)
         if self.sparse:
-            data, row_ind, col_ind = [], [], []
-            for i, terms in enumerate(rows):
-                for col in sorted(terms):
-                    data.append(_num(terms[col]))
-                    row_ind.append(str(i))
-                    col_ind.append(str(col))
-            self._add_list(f"_{kind}_data", data)
-            self._add_list(f"_{kind}_row", row_ind)
-            self._add_list(f"_{kind}_col", col_ind)
+            self._add_list(f"_{kind}_data", (_num(terms[col]) for terms in rows for col in sorted(terms)))
+            self._add_list(f"_{kind}_row", (str(i) for i, terms in enumerate(rows) for _ in terms))
+            self._add_list(f"_{kind}_col", (str(col) for terms in rows for col in sorted(terms)))
             add(f"A_{kind} = csr_array((np.array(_{kind}_data, dtype=float), "
                 f"(np.array(_{kind}_row, dtype=np.int64), np.array(_{kind}_col, dtype=np.int64))), "
                 f"shape=({len(rows)}, {n}))")
@@ -286,14 +291,17 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add("    sys.exit(main())")
 
     def _add_list(self, name, literals, per_line=_PER_LINE):
-        """``name = [...]`` from ready literals, a few per line."""
-        if not literals:
+        """``name = [...]`` from ready literals (any iterable), a few per line."""
+        it = iter(literals)
+        chunk = list(islice(it, per_line))
+        if not chunk:
             self._add_code_line(f"{name} = []")
             return
         self._add_code_line(f"{name} = [")
         self.indent_level += 1
-        for i in range(0, len(literals), per_line):
-            self._add_code_line(", ".join(literals[i:i + per_line]) + ",")
+        while chunk:
+            self._add_code_line(", ".join(chunk) + ",")
+            chunk = list(islice(it, per_line))
         self.indent_level -= 1
         self._add_code_line("]")
 
@@ -303,83 +311,43 @@ def generate_script(compiler, model_name=None) -> str:
     return ScipyMilpGenerator.from_compiler(compiler, model_name).generate_code()
 
 
+def write_script(compiler, path, model_name=None) -> None:
+    """Write the milp script to ``path`` (UTF-8) line by line, through a temporary file renamed
+    over it once complete."""
+    import vorlan.solve as vs
+
+    # The instance is walked once, entry by entry, instead of copied whole into host objects.
+    generator = ScipyMilpGenerator(compiler.ast, compiler.data, vs.instance_view(compiler), model_name)
+    with open_replacing(path, "utf-8") as f:
+        generator.write_code(f)
+
+
 # ---------------------------------------------------------------------- vorlan run
 
-def _printable(text):
-    # A data value holding a newline or control character must not start a line of its own.
-    return text if text.isprintable() else repr(text)
-
-
-def _shown_names(instance):
-    return {(v["name"], tuple(v["index"])): v.get("full_name") or v["name"] for v in instance.get("variables", [])}
-
-
-def run_file(model_path, data_path=None, emit_script=None, mps=None, lp=None, out=None, err=None) -> int:
-    """Compile, optionally write the script / MPS / LP files, solve in-process and print the
-    status, the objective and the non-zero variables. Returns 0 when optimal, 2 when
-    infeasible or unbounded, 1 on compile errors or other failures."""
-    out = out or sys.stdout
-    err = err or sys.stderr
-    import vorlan.vorlan_core as core
-    try:
-        model = read_text(model_path)
-        data = read_text(data_path) if data_path else ""
-    except OSError as e:
-        print(f"error: {e}", file=err)
-        return 1
-    compiler = core.QelCompiler()
-    try:
-        compiler.compile_model(model, data)
-    except Exception as e:  # the compiler's syntax and semantic errors, one problem per line
-        print(f"compile errors in {model_path}:", file=err)
-        print(str(e), file=err)
-        return 1
-    import vorlan.solve as vs
-    try:
-        if emit_script:
-            Path(emit_script).write_text(generate_script(compiler, Path(model_path).stem), encoding="utf-8")
-            print(f"script written to {emit_script}", file=err)
-        if mps:
-            vs.write_mps(model, data, str(mps))
-            print(f"MPS written to {mps}", file=err)
-        if lp:
-            vs.write_lp(model, data, str(lp))
-            print(f"LP written to {lp}", file=err)
-    except (OSError, RuntimeError) as e:
-        print(f"error: {e}", file=err)
-        return 1
-    try:
-        r = vs.solve(model, data)
-    except ModuleNotFoundError:
-        print(f"error: {EXTRA_HINT}", file=err)
-        return 1
-    print(f"status: {r['status']}", file=out)
-    if r["objective"] is None:
-        print("objective: none", file=out)
-        if r.get("message"):
-            print(f"message: {r['message']}", file=out)
-        return 2 if r["status"] in ("infeasible", "unbounded") else 1
-    print(f"objective: {r['objective']!r}", file=out)
-    shown = _shown_names(compiler.instance())
-    rows = [(_printable(shown.get((name, tuple(index)), name)), value) for name, index, value in r["values"]]
-    if rows:
-        width = max(len("variable"), *(len(s) for s, _ in rows))
-        print(f"{'variable':<{width}}  value", file=out)
-        for s, value in rows:
-            print(f"{s:<{width}}  {value:.10g}", file=out)
-    return 0 if r["status"] == "optimal" else 1
+def run_file(model_path, data_path=None, emit_script=None, mps=None, lp=None, out=None, err=None,
+             time_limit=None, json_output=False) -> int:
+    """Compile once, optionally write the script / MPS / LP files, solve in-process (within
+    ``time_limit`` seconds; Ctrl-C stops the solve) and print the status, the objective and the
+    non-zero variables, or one JSON object. Returns 0 when optimal or feasible, 2 when infeasible
+    or unbounded, 130 when interrupted, 1 on compile errors, limits or other failures."""
+    from vorlan.runner import run_pair
+    return run_pair(model_path, data_path, emit_script=emit_script, mps=mps, lp=lp, time_limit=time_limit,
+                    json_output=json_output, out=out, err=err)
 
 
 def run_main(argv=None) -> int:
-    """``vorlan run MODEL DATA [--emit-script FILE] [--mps FILE] [--lp FILE]``."""
+    """``vorlan run MODEL DATA [--emit-script FILE] [--mps FILE] [--lp FILE] [--time-limit S] [--json]``."""
     p = argparse.ArgumentParser(prog="vorlan run", description="Compile a model and data pair and solve it.")
     p.add_argument("model", help="model file (.mod)")
     p.add_argument("data", nargs="?", help="data file (.dat)")
     p.add_argument("--emit-script", metavar="FILE", help="also write a standalone SciPy milp script")
     p.add_argument("--mps", metavar="FILE", help="also write the instance as a free-format MPS file")
     p.add_argument("--lp", metavar="FILE", help="also write the instance as an LP file")
+    p.add_argument("--time-limit", metavar="SECONDS", type=float, help="stop the solver after SECONDS")
+    p.add_argument("--json", action="store_true", help="print the outcome as one JSON object")
     a = p.parse_args(argv)
-    return run_file(a.model, a.data, emit_script=a.emit_script, mps=a.mps, lp=a.lp)
+    return run_file(a.model, a.data, emit_script=a.emit_script, mps=a.mps, lp=a.lp, time_limit=a.time_limit,
+                    json_output=a.json)
 
 
 if __name__ == "__main__":

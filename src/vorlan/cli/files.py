@@ -7,13 +7,12 @@ import codecs
 import contextlib
 import locale
 import os
-import stat
 import sys
 import tempfile
 from pathlib import Path
 
 from vorlan.cli.errors import CliError
-from vorlan.textfile import decode_text, read_text
+from vorlan.textfile import decode_text, read_text, write_text_replacing
 
 __all__ = ["check_output_file", "decode_text", "library_readable", "read_input", "read_text", "same_file",
            "write_text_atomic"]
@@ -52,30 +51,10 @@ def check_output_file(path: str, overwrite: bool, fix: str = "choose another loc
 
 
 def write_text_atomic(path: str, text: str) -> None:
-    """Write ``text`` to ``path`` through a temporary file beside it, so an interrupted write
-    never leaves a half-written file where a whole one was."""
-    target = Path(path)
-    target.parent.mkdir(parents=True, exist_ok=True)
-    fd, tmp = tempfile.mkstemp(prefix=f".{target.name}.", dir=target.parent)
-    try:
-        os.chmod(tmp, _mode_for(target))
-        with os.fdopen(fd, "w") as f:
-            f.write(text)
-        os.replace(tmp, target)
-    except BaseException:
-        with contextlib.suppress(OSError):
-            os.unlink(tmp)
-        raise
-
-
-def _mode_for(target: Path) -> int:
-    """The existing file's permissions, or those a new file gets under the current umask."""
-    try:
-        return stat.S_IMODE(target.stat().st_mode)
-    except FileNotFoundError:
-        umask = os.umask(0)
-        os.umask(umask)
-        return 0o666 & ~umask
+    """Write ``text`` to ``path`` (creating its folder) through a temporary file beside it, so an
+    interrupted write never leaves a half-written file where a whole one was."""
+    Path(path).parent.mkdir(parents=True, exist_ok=True)
+    write_text_replacing(path, text)
 
 
 def _library_reads_as_is(raw: bytes) -> bool:

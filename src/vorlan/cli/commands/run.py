@@ -1,5 +1,18 @@
-"""``vorlan run``: compile a model and data pair and solve it."""
+"""``vorlan run``: compile a model and data pair once and solve it (within a time limit; Ctrl-C
+stops a long solve and reports the best solution and bound found so far)."""
 from __future__ import annotations
+
+import argparse
+
+
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = float("nan")
+    if not value > 0:  # also false for NaN
+        raise argparse.ArgumentTypeError(f"must be a positive number of seconds, not {text!r}")
+    return value
 
 
 def register(sub) -> None:
@@ -9,10 +22,14 @@ def register(sub) -> None:
     u.add_argument("--emit-script", metavar="FILE", help="also write a standalone SciPy milp script")
     u.add_argument("--mps", metavar="FILE", help="also write the instance as a free-format MPS file")
     u.add_argument("--lp", metavar="FILE", help="also write the instance as an LP file")
+    u.add_argument("--time-limit", metavar="SECONDS", type=_seconds,
+                   help="stop the solver after SECONDS and report the best solution found")
+    u.add_argument("--json", action="store_true", help="print the outcome as one JSON object")
     u.set_defaults(func=cmd_run)
 
 
 def cmd_run(args) -> int:
-    from vorlan import milpgen
+    from vorlan.runner import run_pair
 
-    return milpgen.run_file(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp)
+    return run_pair(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp,
+                    time_limit=args.time_limit, json_output=args.json)

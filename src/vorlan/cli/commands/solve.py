@@ -23,7 +23,9 @@ def register(sub) -> None:
     s.add_argument("--no-alignment", action="store_true", help="skip the check against the description")
     s.add_argument("--no-few-shot", action="store_true", help="no similar solved examples in the prompts")
     s.add_argument("--examples", metavar="DIR", help="example tree for few-shot prompts")
-    s.add_argument("--verify", action="store_true", help="solve the generated pair and report the outcome")
+    s.add_argument("--verify", action="store_true",
+                   help="solve every pair that compiles inside the repair loop: an infeasible or unbounded one "
+                        "goes back to the LLM with the conflicting constraints or unbounded variables")
     add_llm_options(s)
     s.set_defaults(func=cmd_solve)
 
@@ -71,6 +73,8 @@ def cmd_solve(args) -> int:
     description = _read_description(args)
     model_file, data_file = _output_paths(args)
     check_outputs(model_file, data_file, args.overwrite)
+    if args.verify:
+        _require_solver()
     provider, model = resolve_provider(args.provider, args.model)
     if not args.no_few_shot:
         use_examples(args.examples)
@@ -80,7 +84,8 @@ def cmd_solve(args) -> int:
             mode=getattr(genloom.Grammar, args.grammar.upper()), iterations=args.iterations,
             return_statistics=True, alignment_check=False if args.no_alignment else None,
             temperature=args.temperature, llm_provider=provider, progress=progress,
-            few_shot=not args.no_few_shot)
+            few_shot=not args.no_few_shot, verify=True if args.verify else None)
+    solved = stats.get("solve")
     if args.json:
         print(json.dumps(stats, indent=2, ensure_ascii=False))
     else:
@@ -89,13 +94,23 @@ def cmd_solve(args) -> int:
             print("the last pair does not compile:")
             for e in stats["syntax_errors"]:
                 print("  " + e)
+        if solved:
+            objective = "" if solved["objective"] is None else f", objective {solved['objective']!r}"
+            print(f"solver: {solved['status']}{objective}")
         if stats["assessment"]:
             print("\n" + stats["assessment"])
     if stats["syntax_errors"]:
         return 1
-    if args.verify:
-        from vorlan import milpgen
+    if args.verify and solved:
+        from vorlan.runner import exit_status
 
-        print("\nsolving the generated pair:")
-        return milpgen.run_file(model_file, data_file)
+        return exit_status(solved["status"])
     return 0
+
+
+def _require_solver() -> None:
+    """--verify needs the solver; say so before any paid LLM call."""
+    import importlib.util
+
+    if importlib.util.find_spec("highspy") is None or importlib.util.find_spec("numpy") is None:
+        raise CliError("--verify needs the solver, which is not installed", "pip install 'vorlan[solve]'")
