@@ -112,9 +112,10 @@ def check(model: str | None = None, data: str | None = None, model_file: str | N
 def run(model: str | None = None, data: str | None = None, model_file: str | None = None,
         data_file: str | None = None, time_limit: float | None = None) -> dict[str, Any]:
     """Compile a Vorlan model and data pair (texts or paths; the data may be left out when the
-    model holds it) and solve it. Returns the status (optimal, infeasible, unbounded, limit,
-    error or compile_error), the objective value and the non-zero variables."""
-    from vorlan import milpgen, vorlan_core
+    model holds it) and solve it. Returns the status (optimal, feasible, infeasible, unbounded,
+    infeasible or unbounded, time limit, limit, error or compile_error), the objective value,
+    the best bound of an unfinished MIP and the non-zero variables."""
+    from vorlan import vorlan_core
 
     if (data, data_file) == (None, None):
         data = ""  # a model may carry all its data
@@ -128,14 +129,12 @@ def run(model: str | None = None, data: str | None = None, model_file: str | Non
     import vorlan.solve as vs
 
     try:
-        r = vs.solve(model, data, time_limit)
+        r = vs.solve(compiler, time_limit)
     except ModuleNotFoundError:
-        raise CliError("solving needs SciPy and NumPy", "pip install 'vorlan[solve]'") from None
-    shown = milpgen._shown_names(compiler.instance())
-    values = [{"variable": shown.get((name, tuple(index)), name), "value": value}
-              for name, index, value in r["values"]]
+        raise CliError("solving needs HiGHS and NumPy", "pip install 'vorlan[solve]'") from None
+    values = [{"variable": name, "value": value} for name, (_, _, value) in zip(r["names"], r["values"])]
     return {"status": r["status"], "message": r.get("message") or "", "objective": r["objective"],
-            "values": values}
+            "bound": r.get("bound"), "values": values}
 
 
 def rank(query: str, k: int = 3, examples_dir: str | None = None) -> list[dict[str, Any]]:

@@ -5,7 +5,18 @@ import os
 from collections.abc import Callable, Sequence
 from contextvars import ContextVar
 from pathlib import Path
-from typing import Any, Literal, SupportsFloat, SupportsIndex, SupportsInt, TypeAlias, TypedDict, overload, type_check_only
+from typing import (
+    Any,
+    Literal,
+    NotRequired,
+    SupportsFloat,
+    SupportsIndex,
+    SupportsInt,
+    TypeAlias,
+    TypedDict,
+    overload,
+    type_check_only,
+)
 
 from vorlan.nearscan import rank_problem_descriptions as rag_rank
 from vorlan.semantic_error import SemanticError as SemanticError
@@ -23,10 +34,17 @@ class FewShotExample(TypedDict):
     data_path: str
 
 @type_check_only
+class SolveOutcome(TypedDict):
+    status: str  # optimal, feasible, infeasible, unbounded, infeasible or unbounded, time limit, error
+    objective: float | None
+    seconds: float
+
+@type_check_only
 class SolveStatistics(TypedDict):
     iterations: int
     assessment: str
     syntax_errors: list[str]
+    solve: NotRequired[SolveOutcome | None]  # only with verify on; None when the last pair did not compile
 
 @type_check_only
 class UsageRecord(TypedDict):
@@ -64,6 +82,8 @@ FEW_SHOT_TOP_K: int
 FEW_SHOT_MAX_CHARS: int
 REQUEST_TIMEOUT: float | None
 OPENAI_API: Literal["responses", "chat"]
+VERIFY: bool
+VERIFY_TIME_LIMIT: float
 
 logger: logging.Logger
 # Per-context receiver of a UsageRecord after each provider reply (None: no reports).
@@ -84,9 +104,12 @@ def generative_solve(
     llm_provider: str | None = "openai",
     progress: _Progress | None = None,
     few_shot: bool = True,
+    verify: bool | None = None,
 ) -> str:
     """Have the LLM write a model and data pair for the problem description, compile it, repair
-    it in a bounded loop, write both files every iteration and return the assessment text."""
+    it in a bounded loop, write both files every iteration and return the assessment text.
+    verify=True (default: VERIFY) also solves every pair that compiles and sends an infeasible
+    or unbounded one back with what the solver found."""
 @overload
 def generative_solve(
     prompt: str,
@@ -103,6 +126,7 @@ def generative_solve(
     llm_provider: str | None = "openai",
     progress: _Progress | None = None,
     few_shot: bool = True,
+    verify: bool | None = None,
 ) -> SolveStatistics: ...
 @overload
 def generative_solve(
@@ -119,6 +143,7 @@ def generative_solve(
     llm_provider: str | None = "openai",
     progress: _Progress | None = None,
     few_shot: bool = True,
+    verify: bool | None = None,
 ) -> str | SolveStatistics: ...
 def generative_feedback(
     prompt: str,
@@ -201,7 +226,9 @@ def _json_loads_relaxed(text: str) -> Any: ...
 def _build_generation_prompt(
     prompt: str, grammar_implementation: str, few_shots: Sequence[FewShotExample] | None = None
 ) -> str: ...
-def _build_alignment_prompt(prompt: str, grammar_implementation: str, model_code: str, data_code: str) -> str: ...
+def _build_alignment_prompt(
+    prompt: str, grammar_implementation: str, model_code: str, data_code: str, solution_summary: str | None = None
+) -> str: ...
 def _build_revision_prompt_alignment(
     prompt: str,
     grammar_implementation: str,
@@ -218,7 +245,16 @@ def _build_revision_prompt_syntax(
     syntax_errors: Sequence[str],
     few_shots: Sequence[FewShotExample] | None = None,
 ) -> str: ...
+def _build_revision_prompt_solve(
+    prompt: str,
+    grammar_implementation: str,
+    model_code: str,
+    data_code: str,
+    solver_findings: str,
+    few_shots: Sequence[FewShotExample] | None = None,
+) -> str: ...
 def _build_final_assessment_prompt(
     prompt: str, grammar_implementation: str, model_code: str, data_code: str, syntax_errors: Sequence[str]
 ) -> str: ...
 def _build_feedback_prompt(user_prompt_text: str, grammar_implementation: str, model_code: str, data_code: str) -> str: ...
+def _verify_compiled(compiler: QelCompiler, time_limit: float | None = None) -> dict[str, Any]: ...
