@@ -79,6 +79,27 @@ TEST(ConflictAnalysis, CertificateSupportRestrictionAndLift) {
     EXPECT_TRUE(back[1].is_bound);
 }
 
+TEST(ConflictAnalysis, RaySupportTakesTheOrientationThatFitsTheFiniteSides) {
+    // out: x + y <= 3 and need: x + y >= 5 over x, y >= 0 (a ray weighs both rows equally)
+    auto inst = compiled("dvar float+ x;\ndvar float+ y;\nminimize o: x;\n"
+                         "subject to { out: x + y <= 3; need: x + y >= 5; }\n");
+    auto m = s::matrix_form(inst);
+    for (double sign : {1.0, -1.0}) {  // either sign convention gives the same members
+        auto members = s::ray_support(m, {-sign, sign});
+        ASSERT_EQ(members.size(), 2u);
+        EXPECT_EQ((std::tuple{members[0].index, members[0].side}), (std::tuple{0, Side::Upper}));
+        EXPECT_EQ((std::tuple{members[1].index, members[1].side}), (std::tuple{1, Side::Lower}));
+    }
+    // with need: x - y >= 5 and out: x <= 3 the ray leans on y's lower bound as well
+    auto bounded = compiled("dvar float+ x;\ndvar float+ y;\nminimize o: x;\n"
+                            "subject to { out: x <= 3; need: x - y >= 5; }\n");
+    auto mb = s::matrix_form(bounded);
+    auto members = s::ray_support(mb, {-1, 1});
+    ASSERT_EQ(members.size(), 3u);
+    EXPECT_EQ((std::tuple{members[2].is_bound, members[2].index, members[2].side}), (std::tuple{true, 1, Side::Lower}));
+    EXPECT_EQ(s::ray_columns({0, 2e-12, -3, 0.5}), (std::vector<std::int32_t>{2, 3}));
+}
+
 TEST(ConflictAnalysis, DescriptionsUseModelNames) {
     auto inst = compiled(
         "{string} W = ...;\n"

@@ -23,8 +23,17 @@ py::array_t<T> array_of(const std::vector<S>& v) {
     return a;
 }
 
-// A configured HiGHS instance holding `m`.
-py::object load(const MatrixForm& m, double time_limit, bool presolve) {
+// A read-only array over `v` itself, no copy: only for arrays the solver copies before `v` goes.
+template <typename T>
+py::array_t<T> view_of(const std::vector<T>& v) {
+    py::array_t<T> a(static_cast<py::ssize_t>(v.size()), v.data(), py::capsule(v.data(), [](void*) {}));
+    py::detail::array_proxy(a.ptr())->flags &= ~py::detail::npy_api::NPY_ARRAY_WRITEABLE_;
+    return a;
+}
+
+// A configured HiGHS instance holding `m`; `arrays_seconds` receives the time spent making the
+// arrays, the rest is HiGHS taking its own copy.
+py::object load(const MatrixForm& m, double time_limit, bool presolve, double* arrays_seconds = nullptr) {
     py::object hs = import_solver_module("highspy");
     import_solver_module("numpy");
     if (!m.indptr.empty() && m.indptr.back() > INT32_MAX)
@@ -35,11 +44,15 @@ py::object load(const MatrixForm& m, double time_limit, bool presolve) {
     if (!presolve) h.attr("setOptionValue")("presolve", "off");
     int sense = py::cast<int>(py::int_(hs.attr("ObjSense").attr(m.maximize ? "kMaximize" : "kMinimize")));
     int rowwise = py::cast<int>(py::int_(hs.attr("MatrixFormat").attr("kRowwise")));
-    py::object status = h.attr("passModel")(
+    auto t0 = std::chrono::steady_clock::now();
+    py::tuple args = py::make_tuple(
         static_cast<int>(m.cols()), static_cast<int>(m.rows()), static_cast<int>(m.indices.size()), rowwise, sense,
-        m.offset, array_of<double>(m.c), array_of<double>(m.col_lower), array_of<double>(m.col_upper),
-        array_of<double>(m.row_lower), array_of<double>(m.row_upper), array_of<std::int32_t>(m.indptr),
-        array_of<std::int32_t>(m.indices), array_of<double>(m.data), array_of<std::int32_t>(m.integrality));
+        m.offset, view_of(m.c), view_of(m.col_lower), view_of(m.col_upper), view_of(m.row_lower),
+        view_of(m.row_upper), array_of<std::int32_t>(m.indptr), view_of(m.indices), view_of(m.data),
+        array_of<std::int32_t>(m.integrality));
+    if (arrays_seconds)
+        *arrays_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    py::object status = h.attr("passModel")(*args);
     if (!status.equal(hs.attr("HighsStatus").attr("kOk")) && !status.equal(hs.attr("HighsStatus").attr("kWarning")))
         throw std::runtime_error("the solver refused the model: " + std::string(py::str(status)));
     return h;
@@ -96,13 +109,16 @@ py::object import_solver_module(const char* name) {
 
 Outcome run(const MatrixForm& m, const RunOptions& opt) {
     using Clock = std::chrono::steady_clock;
-    py::object h = load(m, opt.time_limit, opt.presolve);
     Outcome out;
+    // The solve's time starts with HiGHS taking its copy of the arrays (its side of the hand-over).
     auto t0 = Clock::now();
+    py::object h = load(m, opt.time_limit, opt.presolve, &out.load_seconds);
+    const double handover = std::chrono::duration<double>(Clock::now() - t0).count() - out.load_seconds;
+    t0 = Clock::now();
     h.attr("HandleUserInterrupt") = true;
     h.attr("startSolve")();
     const bool interrupted = wait_for(h);
-    out.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    out.seconds = handover + std::chrono::duration<double>(Clock::now() - t0).count();
 
     py::object model_status = h.attr("getModelStatus")();
     out.status = status_of(py::cast<std::string>(model_status.attr("name")));
@@ -120,6 +136,11 @@ Outcome run(const MatrixForm& m, const RunOptions& opt) {
         if (std::isfinite(bound)) out.bound = bound;
         double gap = py::cast<double>(info.attr("mip_gap"));
         if (std::isfinite(gap) && out.has_solution) out.gap = gap;
+    }
+    if (opt.rays && !mip && (out.status == "infeasible" || out.status == "unbounded")) {
+        const bool dual = out.status == "infeasible";
+        py::tuple r = h.attr(dual ? "getDualRay" : "getPrimalRay")();
+        if (r.size() == 3 && py::cast<bool>(r[1])) (dual ? out.dual_ray : out.primal_ray) = py::cast<std::vector<double>>(r[2]);
     }
     if (!out.has_solution) return out;
     out.objective = py::cast<double>(info.attr("objective_function_value"));

@@ -22,6 +22,7 @@ struct RunOptions {
     double time_limit = std::numeric_limits<double>::infinity();
     bool duals = false;     // keep row duals and reduced costs (LPs only)
     bool presolve = true;
+    bool rays = false;      // keep the dual ray of an infeasible LP, the primal ray of an unbounded one
 };
 
 struct Outcome {
@@ -34,7 +35,9 @@ struct Outcome {
     std::optional<double> bound;           // best bound of a MIP
     std::optional<double> gap;             // relative MIP gap
     std::vector<double> row_dual, col_dual;
-    double seconds = 0;
+    std::vector<double> dual_ray, primal_ray;  // empty when the solver has none
+    double load_seconds = 0;               // making the arrays the solver takes
+    double seconds = 0;                    // the solver taking its copy of them, and solving
 };
 
 // Solves `m`. The solver runs on its own thread while this one waits; Ctrl-C (KeyboardInterrupt)

@@ -87,15 +87,39 @@ void find_unbounded(const MatrixForm& m, double limit, Clock::time_point t0, Ana
     if (a.unbounded.empty()) a.unbounded = free_objective_columns(m);
 }
 
-// Why `m` has no optimum: phase one decides infeasibility and certifies it; the certificate's
-// support is reduced to an irreducible set by the solver when it is small enough. Unbounded
-// models are solved inside a large box to find the variables that run to it.
-Analysis analyse(const MatrixForm& m, const std::string& status, double limit, Clock::time_point t0) {
+// Why `m` has no optimum. An LP the solve proved infeasible comes with a dual ray whose support
+// is a conflicting set; otherwise phase one decides infeasibility and certifies it with its
+// duals. A conflicting set is reduced to an irreducible one by the solver when it is small
+// enough. An unbounded LP's primal ray names the variables that run away; otherwise the model
+// is solved inside a large box to find the variables that run to it.
+
+// Reduces a conflicting set to an irreducible one with HiGHS's own search when it is small.
+void reduce(const MatrixForm& m, double limit, Clock::time_point t0, Analysis& a) {
+    if (a.conflicts.size() > kIrreducibleCap) return;
+    SubModel sub = restrict_to(m, a.conflicts);
+    if (auto iis = irreducible_subset(sub.form, remaining(limit, t0))) {
+        a.conflicts = lift(sub, *iis);
+        a.irreducible = true;
+    }
+}
+
+Analysis analyse(const MatrixForm& m, const Outcome& solved, double limit, Clock::time_point t0) {
     Analysis a;
+    const std::string& status = solved.status;
     if (status == "unbounded") {
         a.status = "unbounded";
-        find_unbounded(m, limit, t0, a);
+        if (!solved.primal_ray.empty()) a.unbounded = ray_columns(solved.primal_ray);
+        if (a.unbounded.empty()) find_unbounded(m, limit, t0, a);
         return a;
+    }
+    if (status == "infeasible" && !solved.dual_ray.empty()) {
+        // The solve proved it with a certificate: its support is the conflicting set.
+        a.conflicts = ray_support(m, solved.dual_ray);
+        if (!a.conflicts.empty()) {
+            a.status = "infeasible";
+            reduce(m, limit, t0, a);
+            return a;
+        }
     }
     RunOptions opt;
     opt.time_limit = remaining(limit, t0);
@@ -127,13 +151,7 @@ Analysis analyse(const MatrixForm& m, const std::string& status, double limit, C
         a.note = "the solver gave no certificate of the conflict";
         return a;
     }
-    if (a.conflicts.size() <= kIrreducibleCap) {
-        SubModel sub = restrict_to(m, a.conflicts);
-        if (auto iis = irreducible_subset(sub.form, remaining(limit, t0))) {
-            a.conflicts = lift(sub, *iis);
-            a.irreducible = true;
-        }
-    }
+    reduce(m, limit, t0, a);
     return a;
 }
 
@@ -166,10 +184,11 @@ py::dict solve_instance(const c::Instance& inst, double time_limit, double compi
             result["status"] = "feasible";
         return result;
     }
-    timings["matrix"] = since(t0);
+    const double matrix = since(t0);
     RunOptions opt;
     opt.time_limit = time_limit;
     Outcome r = run(form, opt);
+    timings["matrix"] = matrix + r.load_seconds;  // our arrays up to the solver's own copy
     timings["solver"] = r.seconds;
     result["status"] = r.status == "optimal" && !has_objective ? std::string("feasible") : r.status;
     result["message"] = r.message;
@@ -211,15 +230,17 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
     } else if (form.cols() > 0) {
         RunOptions opt;
         opt.time_limit = time_limit;
+        opt.rays = true;
         r = run(form, opt);
+        timings["matrix"] = py::float_(py::cast<double>(timings["matrix"]) + r.load_seconds);
         timings["solver"] = r.seconds;
         status = r.status;
         result["message"] = r.message;
         auto t1 = Clock::now();
         if (status == "infeasible" || status == "unbounded" || status == "infeasible or unbounded") {
-            a = analyse(form, status, time_limit, t0);
+            a = analyse(form, r, time_limit, t0);
             if (!a.status.empty()) status = a.status;
-            if (!a.note.empty()) result["message"] = a.note;
+            result["message"] = a.note;  // the analysis says more than the solver's status text
         }
         timings["analysis"] = since(t1);
     } else {

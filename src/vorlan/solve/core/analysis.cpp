@@ -66,6 +66,51 @@ std::vector<ConflictMember> certificate_support(const MatrixForm& m, const std::
     return out;
 }
 
+namespace {
+
+double largest_magnitude(const std::vector<double>& v) {
+    double big = 0;
+    for (double x : v) big = std::max(big, std::fabs(x));
+    return big;
+}
+
+}  // namespace
+
+std::vector<ConflictMember> ray_support(const MatrixForm& m, const std::vector<double>& dual_ray) {
+    const std::size_t rows = std::min(m.rows(), dual_ray.size());
+    std::vector<double> z(m.cols(), 0.0);  // A^T y
+    for (std::size_t i = 0; i < rows; ++i)
+        if (dual_ray[i] != 0)
+            for (auto k = m.indptr[i]; k < m.indptr[i + 1]; ++k) z[m.indices[k]] += m.data[k] * dual_ray[i];
+    const double tol = 1e-9 * std::max(1.0, largest_magnitude(dual_ray));
+    // With y_i > 0 weighing a row's lower side, a certificate only uses finite sides and bounds.
+    auto misfits = [&](double sign) {
+        std::size_t n = 0;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const double y = sign * dual_ray[i];
+            n += (y > tol && !std::isfinite(m.row_lower[i])) || (y < -tol && !std::isfinite(m.row_upper[i]));
+        }
+        for (std::size_t j = 0; j < m.cols(); ++j) {
+            const double d = -sign * z[j];  // reduced cost: > 0 leans on the lower bound
+            n += (d > tol && !std::isfinite(m.col_lower[j])) || (d < -tol && !std::isfinite(m.col_upper[j]));
+        }
+        return n;
+    };
+    const double sign = misfits(1.0) <= misfits(-1.0) ? 1.0 : -1.0;
+    std::vector<double> row_dual(rows), col_dual(m.cols());
+    for (std::size_t i = 0; i < rows; ++i) row_dual[i] = sign * dual_ray[i];
+    for (std::size_t j = 0; j < m.cols(); ++j) col_dual[j] = -sign * z[j];
+    return certificate_support(m, row_dual, col_dual, tol);
+}
+
+std::vector<std::int32_t> ray_columns(const std::vector<double>& primal_ray) {
+    const double tol = 1e-9 * std::max(1.0, largest_magnitude(primal_ray));
+    std::vector<std::int32_t> out;
+    for (std::size_t j = 0; j < primal_ray.size(); ++j)
+        if (std::fabs(primal_ray[j]) > tol) out.push_back(static_cast<std::int32_t>(j));
+    return out;
+}
+
 SubModel restrict_to(const MatrixForm& m, const std::vector<ConflictMember>& members) {
     using Side = ConflictMember::Side;
     SubModel s;
@@ -174,13 +219,19 @@ std::string row_expression(const c::Instance& inst, const c::Row& row, std::size
             out += t.coef < 0 ? "-" : "";
         else
             out += t.coef < 0 ? " - " : " + ";
-        if (a != 1) out += number_text(a) + "*";
+        if (a != 1) {
+            out += number_text(a);
+            out += '*';
+        }
         out += inst.variables[t.var].full_name();
         ++shown;
     }
-    if (row.terms.empty()) out = "0";
-    if (row.terms.size() > shown)
-        out += " + ... (" + std::to_string(row.terms.size()) + " terms in all)";
+    if (row.terms.empty()) out.assign(1, '0');
+    if (row.terms.size() > shown) {
+        out += " + ... (";
+        out += std::to_string(row.terms.size());
+        out += " terms in all)";
+    }
     return out;
 }
 

@@ -31,6 +31,14 @@ MatrixForm elastic_form(const MatrixForm& m);
 std::vector<ConflictMember> certificate_support(const MatrixForm& m, const std::vector<double>& row_dual,
                                                 const std::vector<double>& col_dual, double tol = 1e-7);
 
+// The support of a dual ray (a Farkas certificate over m's rows, as a solver reports it after
+// proving an LP infeasible): the rows it weighs and the column bounds that A^T y leans on.
+// Solvers differ in the ray's sign; the orientation that fits the finite sides is taken.
+std::vector<ConflictMember> ray_support(const MatrixForm& m, const std::vector<double>& dual_ray);
+
+// Columns moving along a primal ray (an improving direction of an unbounded LP).
+std::vector<std::int32_t> ray_columns(const std::vector<double>& primal_ray);
+
 // The model restricted to a conflicting set: its rows, over the columns they touch (plus the
 // columns of bound members), with only the members' bounds kept and every other bound free.
 // `rows` and `cols` map the sub-model's rows and columns back to `m`.

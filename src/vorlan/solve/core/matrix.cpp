@@ -37,6 +37,23 @@ MatrixForm matrix_form(const c::Instance& inst) {
     for (std::size_t i = 0; i < inst.rows.size(); ++i) {
         const auto& r = inst.rows[i];
         if (row_kind(r) == RowKind::Free) continue;
+        // The compiler's rows come merged: variables ascending, each once, no zero coefficient.
+        // Such a row is copied as it is; anything else is merged here.
+        const bool merged = std::adjacent_find(r.terms.begin(), r.terms.end(), [](const auto& a, const auto& b) {
+                                return a.var >= b.var;
+                            }) == r.terms.end() &&
+                            std::none_of(r.terms.begin(), r.terms.end(), [](const auto& t) { return t.coef == 0; });
+        if (merged) {
+            for (const auto& t : r.terms) {
+                m.indices.push_back(t.var);
+                m.data.push_back(t.coef);
+            }
+            m.indptr.push_back(static_cast<std::int64_t>(m.indices.size()));
+            m.row_lower.push_back(r.lower);
+            m.row_upper.push_back(r.upper);
+            m.row_source.push_back(static_cast<std::int32_t>(i));
+            continue;
+        }
         cols.clear();
         for (const auto& t : r.terms) {
             if (!seen[t.var]) {
