@@ -260,3 +260,23 @@ def test_time_limit_keeps_the_best_solution_and_bound():
     assert r["status"] == "time limit", r["message"]
     assert r["objective"] is not None and r["bound"] is not None and r["bound"] <= r["objective"]
     assert r["timings"]["solver"] < 10
+
+
+def test_solves_on_several_threads_at_once():
+    from concurrent.futures import ThreadPoolExecutor
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(lambda _: vs.solve(*PAIR), range(8)))
+    assert [r["status"] for r in results] == ["optimal"] * 8
+
+
+def test_ctrl_c_in_process_returns_what_was_found():
+    import _thread
+    import threading
+    import time
+    c = compiler_for(*market_split())
+    threading.Timer(1.5, _thread.interrupt_main).start()
+    t0 = time.monotonic()
+    r = vs.solve(c)
+    assert time.monotonic() - t0 < 10
+    assert r["status"] == "interrupted" and r["bound"] is not None
+    assert [t.name for t in threading.enumerate() if t.name == "vorlan-solve"] == []

@@ -71,14 +71,38 @@ std::string status_of(const std::string& highs_name) {
     return "error";
 }
 
-// Waits for the solver thread; the first Ctrl-C cancels the solve, later ones are ignored
-// while it winds down (it stops at its next interrupt check).
-bool wait_for(const py::object& h) {
+// Runs the solve on a thread of its own while this one waits, so that Ctrl-C reaches the host
+// at once; the first one cancels the solve (HiGHS stops at its next interrupt check), later
+// ones are ignored while it winds down. The wait is on a plain lock that the solve releases
+// when it ends: an interrupted Thread.join can report a running thread as stopped, and
+// highspy's own startSolve shares one lock among all its instances, so concurrent solves on
+// other threads would refuse to start.
+bool solve_interruptibly(const py::object& h) {
+    h.attr("HandleUserInterrupt") = true;
+    py::module_ threading = py::module_::import("threading");
+    py::object scheduler_reset = import_solver_module("highspy").attr("_Highs").attr("resetGlobalScheduler");
+    py::object running = threading.attr("Lock")();
+    running.attr("acquire")();
+    // The solver's worker pool belongs to the thread that ran it: shut it down there, as highspy
+    // does, or the process aborts at exit with the pool's threads still joinable.
+    py::cpp_function target([h, scheduler_reset, running]() {
+        try {
+            h.attr("run")();
+            scheduler_reset(false);
+        } catch (...) {
+            running.attr("release")();
+            throw;
+        }
+        running.attr("release")();
+    });
+    threading.attr("Thread")(py::arg("target") = target, py::arg("name") = "vorlan-solve", py::arg("daemon") = true)
+        .attr("start")();
     bool interrupted = false;
     for (;;) {
         try {
-            py::tuple r = h.attr("wait")(0.1);
-            if (py::cast<bool>(r[0])) return interrupted;
+            if (py::cast<bool>(running.attr("acquire")(true, 0.1))) return interrupted;
+            // No host code runs in this loop, so pending signal handlers (Ctrl-C) run here.
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_KeyboardInterrupt)) throw;
             interrupted = true;
@@ -115,9 +139,7 @@ Outcome run(const MatrixForm& m, const RunOptions& opt) {
     py::object h = load(m, opt.time_limit, opt.presolve, &out.load_seconds);
     const double handover = std::chrono::duration<double>(Clock::now() - t0).count() - out.load_seconds;
     t0 = Clock::now();
-    h.attr("HandleUserInterrupt") = true;
-    h.attr("startSolve")();
-    const bool interrupted = wait_for(h);
+    const bool interrupted = solve_interruptibly(h);
     out.seconds = handover + std::chrono::duration<double>(Clock::now() - t0).count();
 
     py::object model_status = h.attr("getModelStatus")();
