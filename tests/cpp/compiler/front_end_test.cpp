@@ -1,6 +1,7 @@
 // Lexer, parser and diagnostics of the Vorlan compiler core.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,9 @@ std::vector<std::string> kinds_and_texts(std::string_view src, bool data = false
                         : t.kind == Tok::Op      ? "op:"
                         : t.kind == Tok::Execute ? "exec:"
                                                  : "err:";
-        out.push_back(k + t.text);
+        // Number tokens keep no text of their own: it is their span of the source.
+        bool number = t.kind == Tok::Int || t.kind == Tok::Float;
+        out.push_back(k + (number ? std::string(src.substr(t.begin, t.end - t.begin)) : t.text));
         if (t.kind == Tok::Error) break;
     }
     return out;
@@ -105,11 +108,67 @@ TEST(Parser, DataValues) {
     DataFile d;
     ParseError err;
     ASSERT_TRUE(parse_data("a = [1 2, 3,];\nb = #[ <x, 1>: -2.5 ]#;\nc = { {1}, {} };", d, err)) << err.message;
-    EXPECT_EQ(d.assigns[0].value->items.size(), 3u);
-    EXPECT_EQ(d.assigns[1].value->kind, DataValue::K::Keyed);
-    EXPECT_EQ(d.assigns[1].value->items[0]->kind, DataValue::K::Tuple);
-    EXPECT_DOUBLE_EQ(d.assigns[1].value->items[1]->fval, -2.5);
-    EXPECT_EQ(d.assigns[2].value->items[1]->items.size(), 0u);
+    EXPECT_EQ(d.assigns[0].value->items().size(), 3u);
+    const DataValue& keyed = *d.assigns[1].value;
+    EXPECT_EQ(keyed.kind, DataValue::K::Keyed);
+    auto item = keyed.items().begin();
+    EXPECT_EQ(item->kind, DataValue::K::Tuple);
+    EXPECT_EQ(item->items().size(), 2u);
+    ++item;  // past the tuple and its two values
+    EXPECT_DOUBLE_EQ(item->fval, -2.5);
+    EXPECT_EQ(++item, keyed.items().end());
+    std::vector<std::size_t> sizes;
+    for (const DataValue& s : d.assigns[2].value->items()) sizes.push_back(s.items().size());
+    EXPECT_EQ(sizes, (std::vector<std::size_t>{1, 0}));
+}
+
+// Runs of plain numbers are read straight from the text; what they give must be what the
+// tokens give: each number with its sign, at the position of its first token.
+TEST(Parser, NumberRunsMatchTheirTokens) {
+    const char* texts[] = {
+        "a = [1, -2, + 3, 4.5e1, -.5, 7 8, 1e400, -0.0];",
+        "a = [1,\n  2 ,\r\n-\n3\r4\t,\f5];",
+        "a = [1, /* two */ 2, // three\n -3, - /* four */ 4];",
+        "a = [[1, 2], [-3 4], <5, -6.25>, {7, 8}, x, -infinity, 9];",
+        "a = #[ 1: -2, 3: 4 ]#;",
+        "a = [1., 2.5E-3, 3e+2, .5e1, 5];",
+    };
+    for (const char* text : texts) {
+        std::vector<std::string> want;
+        Lexer lx(text, true);
+        int sign = 0;
+        Pos at;
+        for (;;) {
+            Token t = lx.next();
+            if (t.kind == Tok::End) break;
+            if (t.kind == Tok::Op && (t.text == "-" || t.text == "+")) {
+                sign = t.text == "-" ? -1 : 1;
+                at = t.pos;
+                continue;
+            }
+            if (t.kind == Tok::Int || t.kind == Tok::Float) {
+                if (!sign) at = t.pos;
+                double v = t.kind == Tok::Int ? static_cast<double>(t.ival) : t.fval;
+                if (sign < 0) v = -v;
+                want.push_back(std::to_string(at.line) + ":" + std::to_string(at.col) + (t.kind == Tok::Int ? " int " : " float ") +
+                               std::to_string(v) + (std::signbit(v) && v == 0 ? "-" : ""));
+            }
+            sign = 0;
+        }
+        DataFile d;
+        ParseError err;
+        ASSERT_TRUE(parse_data(text, d, err)) << text << ": " << err.message;
+        std::vector<std::string> got;
+        const DataValue* v = &*d.assigns[0].value;
+        for (const DataValue* end = v + v->span; v != end; ++v) {
+            if (v->kind != DataValue::K::Int && v->kind != DataValue::K::Float) continue;
+            bool i = v->kind == DataValue::K::Int;
+            double x = i ? static_cast<double>(v->ival) : v->fval;
+            got.push_back(std::to_string(v->pos.line) + ":" + std::to_string(v->pos.col) + (i ? " int " : " float ") +
+                          std::to_string(x) + (std::signbit(x) && x == 0 ? "-" : ""));
+        }
+        EXPECT_EQ(got, want) << text;
+    }
 }
 
 TEST(Parser, DeepNestingIsBounded) {

@@ -14,8 +14,8 @@ std::string dv_word(const DataValue& d) {
     switch (d.kind) {
         case DataValue::K::Int: return "the int " + std::to_string(d.ival);
         case DataValue::K::Float: return "the float " + num_text(d.fval);
-        case DataValue::K::Str: return "the string \"" + excerpt(d.text) + "\"";
-        case DataValue::K::Ident: return "the name " + excerpt(d.text);
+        case DataValue::K::Str: return "the string \"" + excerpt(d.text()) + "\"";
+        case DataValue::K::Ident: return "the name " + excerpt(d.text());
         case DataValue::K::Infinity: return "infinity";
         case DataValue::K::Maxint: return "maxint";
         case DataValue::K::Tuple: return "a tuple <...>";
@@ -60,13 +60,13 @@ Value Sema::generic(const DataValue& d) {
         case DataValue::K::Int: return Value::Int(d.ival);
         case DataValue::K::Float: return Value::Float(d.fval);
         case DataValue::K::Str:
-        case DataValue::K::Ident: return Value::Str(d.text);
+        case DataValue::K::Ident: return Value::Str(std::string(d.text()));
         case DataValue::K::Infinity: return Value::Float(d.ival < 0 ? -kInf : kInf);
         case DataValue::K::Maxint:
             return Value::Int(d.ival < 0 ? -kMaxint : kMaxint);
         case DataValue::K::Tuple: {
             std::vector<Value> items;
-            for (auto& x : d.items) items.push_back(generic(*x));
+            for (const DataValue& x : d.items()) items.push_back(generic(x));
             return tuple_value(std::move(items), nullptr);
         }
         default: dfail(d, "expected a number, string or tuple key, found " + dv_word(d));
@@ -91,25 +91,28 @@ Value Sema::convert(const DataValue& d, const TypeRef& t, const std::string& wha
             if (d.kind == DataValue::K::Maxint) return Value::Float(generic(d).num());
             return bad();
         case TypeRef::K::String:
-            if (d.kind == DataValue::K::Str || d.kind == DataValue::K::Ident) return Value::Str(d.text);
+            if (d.kind == DataValue::K::Str || d.kind == DataValue::K::Ident) return Value::Str(std::string(d.text()));
             return bad();
         case TypeRef::K::Bool:
             if (d.kind == DataValue::K::Int && (d.ival == 0 || d.ival == 1)) return Value::Bool(d.ival);
-            if (d.kind == DataValue::K::Ident && (d.text == "true" || d.text == "false"))
-                return Value::Bool(d.text == "true");
+            if (d.kind == DataValue::K::Ident && (d.text() == "true" || d.text() == "false"))
+                return Value::Bool(d.text() == "true");
             return bad();
         case TypeRef::K::Tuple: {
             const TupleType* tt = tuple_type(t.tuple_name);
             if (d.kind != DataValue::K::Tuple) return bad();
-            if (d.items.size() != tt->fields.size()) {
+            if (d.count != tt->fields.size()) {
                 std::string names;
                 for (auto& f : tt->fields) names += (names.empty() ? "" : ", ") + f.name;
-                dfail(d, "a tuple for " + what + " has " + std::to_string(d.items.size()) + " values, but tuple '" +
+                dfail(d, "a tuple for " + what + " has " + std::to_string(d.count) + " values, but tuple '" +
                              tt->name + "' has " + std::to_string(tt->fields.size()) + " fields (" + names + ")");
             }
             std::vector<Value> f;
-            for (std::size_t i = 0; i < tt->fields.size(); ++i)
-                f.push_back(convert(*d.items[i], tt->fields[i].type, "field '" + tt->fields[i].name + "' of " + what));
+            std::size_t i = 0;
+            for (const DataValue& x : d.items()) {
+                f.push_back(convert(x, tt->fields[i].type, "field '" + tt->fields[i].name + "' of " + what));
+                ++i;
+            }
             return tuple_value(std::move(f), tt);
         }
         case TypeRef::K::Set: {
@@ -128,17 +131,17 @@ Value Sema::convert(const DataValue& d, const TypeRef& t, const std::string& wha
                     if (tt->fields[i].key) keys.push_back(i);
             std::unordered_map<std::string, std::size_t> seen_keys;
             const std::string elem_what = "an element of " + what;
-            for (auto& x : d.items) {
-                Value v = convert(*x, et, elem_what);
+            for (const DataValue& x : d.items()) {
+                Value v = convert(x, et, elem_what);
                 if (!keys.empty()) {
                     std::string k;
                     for (auto i : keys) k += value_key((*v.tup)[i]) + "|";
                     if (!seen_keys.emplace(k, 0).second)
-                        dfail(*x, "two elements of " + what + " share the key fields of " + value_text(v) +
+                        dfail(x, "two elements of " + what + " share the key fields of " + value_text(v) +
                                       "; key fields must identify an element");
                 }
                 auto [at, fresh] = s->pos.emplace(value_key(v), s->elems.size());
-                if (!fresh) dfail(*x, "duplicate element " + value_text(v) + " in the set " + what);
+                if (!fresh) dfail(x, "duplicate element " + value_text(v) + " in the set " + what);
                 s->elems.push_back(std::move(v));
             }
             return set_value(s);
@@ -171,7 +174,7 @@ bool Sema::convert_plain(const DataValue& d, const TypeRef& t, Value& out) {
             if (d.kind == DK::Int) { out = Value::Int(d.ival); return true; }
             return false;
         case TypeRef::K::String:
-            if (d.kind == DK::Str || d.kind == DK::Ident) { out = Value::Str(d.text); return true; }
+            if (d.kind == DK::Str || d.kind == DK::Ident) { out = Value::Str(std::string(d.text())); return true; }
             return false;
         default: return false;
     }
@@ -182,6 +185,15 @@ void Sema::convert_array(const DataValue& d, const std::vector<std::shared_ptr<S
                    const TypeRef& et, const std::string& name, std::vector<std::size_t>& pos,
                    ArrV& out, std::size_t base) {
     if (k == dims.size()) {
+        // Numbers go straight into the number stores; everything else through a Value.
+        if (out.store == ArrV::Store::Floats && (d.kind == DataValue::K::Int || d.kind == DataValue::K::Float)) {
+            out.fcells[base] = d.kind == DataValue::K::Int ? static_cast<double>(d.ival) : d.fval;
+            return;
+        }
+        if (out.store == ArrV::Store::Ints && d.kind == DataValue::K::Int) {
+            out.icells[base] = d.ival;
+            return;
+        }
         Value v;
         if (!convert_plain(d, et, v)) v = convert(d, et, "'" + cell_name(name, dims, pos, k) + "'");
         out.put(base, std::move(v));
@@ -192,31 +204,35 @@ void Sema::convert_array(const DataValue& d, const std::vector<std::shared_ptr<S
     for (std::size_t j = k + 1; j < dims.size(); ++j) stride *= dims[j]->size();
     auto what = [&] { return cell_name(name, dims, pos, k); };
     if (d.kind == DataValue::K::Array) {
-        if (d.items.size() != s.size())
+        if (d.count != s.size())
             dfail(d, "expected " + std::to_string(s.size()) + " values for '" + what() + "' (one per element of '" +
-                         s.name + "'), found " + std::to_string(d.items.size()));
-        for (std::size_t i = 0; i < d.items.size(); ++i) {
+                         s.name + "'), found " + std::to_string(d.count));
+        std::size_t i = 0;
+        for (const DataValue& x : d.items()) {
             pos[k] = i;
-            convert_array(*d.items[i], dims, k + 1, et, name, pos, out, base + i * stride);
+            convert_array(x, dims, k + 1, et, name, pos, out, base + i * stride);
+            ++i;
         }
         return;
     }
     if (d.kind == DataValue::K::Keyed) {
         std::vector<bool> have(s.size(), false);
         std::vector<std::string> extra;
-        for (std::size_t i = 0; i + 1 < d.items.size(); i += 2) {
-            Value key = generic(*d.items[i]);
+        for (auto item = d.items().begin(), stop = d.items().end(); item != stop;) {
+            const DataValue& kd = *item;
+            const DataValue& vd = *++item;
+            ++item;
+            Value key = generic(kd);
             std::int64_t p = s.find(key);
             if (p < 0) {
                 extra.push_back(value_text(key));
                 continue;
             }
             if (have[static_cast<std::size_t>(p)])
-                dfail(*d.items[i], "key " + value_text(key) + " appears twice in '" + what() + "'");
+                dfail(kd, "key " + value_text(key) + " appears twice in '" + what() + "'");
             have[static_cast<std::size_t>(p)] = true;
             pos[k] = static_cast<std::size_t>(p);
-            convert_array(*d.items[i + 1], dims, k + 1, et, name, pos, out,
-                          base + static_cast<std::size_t>(p) * stride);
+            convert_array(vd, dims, k + 1, et, name, pos, out, base + static_cast<std::size_t>(p) * stride);
         }
         std::vector<std::string> missing;
         for (std::size_t i = 0; i < s.size(); ++i)
@@ -229,7 +245,7 @@ void Sema::convert_array(const DataValue& d, const std::vector<std::shared_ptr<S
         };
         if (!missing.empty() || !extra.empty()) {
             std::string m = "keys of '" + what() + "' do not match '" + s.name + "' (" + std::to_string(s.size()) +
-                            " elements, " + std::to_string(d.items.size() / 2) + " keys given)";
+                            " elements, " + std::to_string(d.count / 2) + " keys given)";
             if (!missing.empty()) m += ": missing " + list(missing);
             if (!extra.empty()) m += (missing.empty() ? ": " : "; ") + std::string("not in '") + s.name + "': " + list(extra);
             dfail(d, m);

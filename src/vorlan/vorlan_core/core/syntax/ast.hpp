@@ -1,8 +1,10 @@
 // Syntax tree of a Vorlan model and of a data file, with source positions.
 #pragma once
 #include <cstdint>
+#include <forward_list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "vorlan_core/core/syntax/lexer.hpp"
@@ -133,24 +135,74 @@ struct Model {
     std::vector<Item> items;
 };
 
-// A value of the data file, as written (literals only).
-struct DataValue;
-using DataValueP = std::unique_ptr<DataValue>;
+// A value of the data file, as written (literals only). The values of one assignment are
+// stored together in pre-order: a tuple, set or array is followed by its items, each with
+// its own items after it, so a large array costs no allocation per value. Plain data: its
+// text lives in the DataTree that holds it.
 struct DataValue {
-    enum class K { Int, Float, Str, Ident, Infinity, Maxint, Tuple, Set, Array, Keyed };
+    enum class K : std::uint8_t { Int, Float, Str, Ident, Infinity, Maxint, Tuple, Set, Array, Keyed };
     K kind;
+    std::uint32_t count = 0;  // number of items: Tuple, Set, Array; Keyed: keys and values
+    std::uint32_t span = 1;   // this value and everything nested in it
     Pos pos;
-    std::int64_t ival = 0;
-    double fval = 0.0;
-    std::string text;
-    std::vector<DataValueP> items;  // Tuple, Set, Array; Keyed: key, value, key, value, ...
+    union {
+        std::int64_t ival = 0;  // Int; Infinity and Maxint: the sign, -1 or 1
+        double fval;            // Float
+        const std::string* str; // Str, Ident
+    };
     DataValue(K k, Pos p) : kind(k), pos(p) {}
+    std::string_view text() const { return *str; }
+
+    // The items in order; Keyed: key, value, key, value, ...
+    class Items {
+    public:
+        class iterator {
+        public:
+            explicit iterator(const DataValue* p) : p_(p) {}
+            const DataValue& operator*() const { return *p_; }
+            const DataValue* operator->() const { return p_; }
+            iterator& operator++() {
+                p_ += p_->span;
+                return *this;
+            }
+            bool operator==(const iterator& o) const { return p_ == o.p_; }
+
+        private:
+            const DataValue* p_;
+        };
+        Items(const DataValue* first, std::size_t n, const DataValue* end) : first_(first), n_(n), end_(end) {}
+        iterator begin() const { return iterator(first_); }
+        iterator end() const { return iterator(end_); }
+        std::size_t size() const { return n_; }
+
+    private:
+        const DataValue* first_;
+        std::size_t n_;
+        const DataValue* end_;
+    };
+    // Valid while the value stays in its DataTree (the items follow it in the same array).
+    Items items() const { return Items(this + 1, count, this + span); }
+};
+
+// The values of one assignment in pre-order, and the texts they refer to; `*tree` is the
+// assigned value.
+struct DataTree {
+    std::vector<DataValue> nodes;
+    std::forward_list<std::string> texts;  // never moved: neither adding one nor moving the tree moves them
+    const DataValue& operator*() const { return nodes.front(); }
+    const DataValue* operator->() const { return &nodes.front(); }
+    explicit operator bool() const { return !nodes.empty(); }
+    // Frees the values (they are not read again once bound).
+    void reset() {
+        std::vector<DataValue>().swap(nodes);
+        texts.clear();
+    }
 };
 
 struct DataAssign {
     std::string name;
     Pos pos;
-    DataValueP value;
+    DataTree value;
 };
 
 struct DataFile {

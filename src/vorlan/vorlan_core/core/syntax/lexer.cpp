@@ -31,13 +31,13 @@ bool is_keyword(std::string_view w) {
     return false;
 }
 
-std::string describe(const Token& t) {
+std::string describe(const Token& t, std::string_view src) {
     switch (t.kind) {
         case Tok::End: return "end of input";
         case Tok::Ident: return "identifier '" + excerpt(t.text) + "'";
         case Tok::Keyword: return "keyword '" + t.text + "'";
         case Tok::Int:
-        case Tok::Float: return "number " + excerpt(t.text);
+        case Tok::Float: return "number " + excerpt(src.substr(t.begin, t.end - t.begin));
         case Tok::String: return "string \"" + excerpt(t.text, 30) + "\"";
         case Tok::Op: return "'" + t.text + "'";
         case Tok::Execute: return "execute block";
@@ -46,22 +46,35 @@ std::string describe(const Token& t) {
     return "?";
 }
 
-const Token& Lexer::peek(std::size_t k) {
-    while (buf_.size() <= k) {
-        if (!buf_.empty() && (buf_.back().kind == Tok::End || buf_.back().kind == Tok::Error))
-            return buf_.back();
-        buf_.push_back(lex());
+// peek() beyond the current token, or of a current token not lexed yet.
+const Token& Lexer::lex_ahead(std::size_t k) {
+    Token& cur = slot_[cur_];
+    if (!have_cur_) {
+        lex(cur);
+        have_cur_ = true;
     }
-    return buf_[k];
+    if (k == 0) return cur;
+    while (ahead_.size() < k) {
+        const Token& last = ahead_.empty() ? cur : ahead_.back();
+        // End and Error repeat: every later token is the same one.
+        if (last.kind == Tok::End || last.kind == Tok::Error) return last;
+        lex(ahead_.emplace_back());
+    }
+    return ahead_[k - 1];
 }
 
-Token Lexer::next() {
-    peek(0);
-    // End and Error stay at the front: every later call sees them again.
-    if (buf_.front().kind == Tok::End || buf_.front().kind == Tok::Error) return buf_.front();
-    Token t = std::move(buf_.front());
-    buf_.pop_front();
-    return t;
+const Token& Lexer::next() {
+    const Token& t = peek(0);
+    // End and Error stay current: every later call sees them again.
+    if (t.kind == Tok::End || t.kind == Tok::Error) return t;
+    cur_ ^= 1;
+    if (ahead_.empty()) {
+        have_cur_ = false;
+    } else {
+        slot_[cur_] = std::move(ahead_.front());
+        ahead_.pop_front();
+    }
+    return slot_[cur_ ^ 1];
 }
 
 void Lexer::advance(std::size_t n) {
@@ -80,7 +93,9 @@ void Lexer::advance(std::size_t n) {
 void Lexer::skip_space_and_comments(Token& err) {
     for (;;) {
         char c = at(p_);
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v') {
+        if (c == ' ' || c == '\t' || c == '\f' || c == '\v') {
+            advance_ascii(1);
+        } else if (c == '\n' || c == '\r') {
             advance();
         } else if (c == '/' && at(p_ + 1) == '/') {
             while (p_ < src_.size() && src_[p_] != '\n' && src_[p_] != '\r') advance();
@@ -152,83 +167,177 @@ bool Lexer::skip_execute_body(Token& t) {
     return true;
 }
 
-Token Lexer::lex() {
-    Token t;
+namespace {
+
+// Length of the operator at the start of c0 c1 c2, or 0 when there is none.
+std::size_t op_length(char c0, char c1, char c2, bool data) {
+    switch (c0) {
+        case '.': return c1 == '.' ? (c2 == '.' ? 3 : 2) : 1;
+        case '<':
+        case '>':
+        case '!': return c1 == '=' ? 2 : 1;
+        case '=': return c1 == '=' || c1 == '>' ? 2 : 1;
+        case '+':
+        case '-':
+        case '*': return c1 == '=' ? 2 : 1;
+        case '&': return c1 == '&' ? 2 : 0;
+        case '|': return c1 == '|' ? 2 : 1;
+        case '#': return data && c1 == '[' ? 2 : 0;
+        case ']': return data && c1 == '#' ? 2 : 1;
+        case '/':
+        case ';':
+        case ',':
+        case ':':
+        case '(':
+        case ')':
+        case '[':
+        case '{':
+        case '}':
+        case '?': return 1;
+        default: return 0;
+    }
+}
+
+}  // namespace
+
+// A number literal at the current position (t.pos and t.begin already set).
+void Lexer::lex_number(Token& t) {
+    std::size_t s = p_;
+    std::size_t e = p_;
+    bool is_float = false;
+    while (digit(at(e))) ++e;
+    // "1..n" is a range, not the float "1." followed by ".n".
+    if (at(e) == '.' && at(e + 1) != '.') {
+        is_float = true;
+        ++e;
+        while (digit(at(e))) ++e;
+    }
+    if (at(e) == 'e' || at(e) == 'E') {
+        std::size_t q = e + 1;
+        if (at(q) == '+' || at(q) == '-') ++q;
+        if (digit(at(q))) {
+            is_float = true;
+            e = q;
+            while (digit(at(e))) ++e;
+        }
+    }
+    advance_ascii(e - s);
+    t.end = p_;
+    std::string_view digits = src_.substr(s, e - s);
+    if (ident_start(at(p_))) {
+        t.kind = Tok::Error;
+        t.text.append("malformed number '").append(digits).append(1, at(p_)).append("...'");
+        return;
+    }
+    const char* first = src_.data() + s;
+    const char* last = src_.data() + p_;
+    if (is_float) {
+        t.kind = Tok::Float;
+        // from_chars leaves the value untouched when it overflows; strtod gives +-inf or 0.
+        auto r = std::from_chars(first, last, t.fval);
+        if (r.ec != std::errc() || r.ptr != last) t.fval = std::strtod(std::string(digits).c_str(), nullptr);
+    } else {
+        t.kind = Tok::Int;
+        auto r = std::from_chars(first, last, t.ival);
+        if (r.ec == std::errc::result_out_of_range) {
+            t.kind = Tok::Error;
+            t.text.append("integer literal ").append(digits).append(" does not fit in 64 bits (write it as a float, e.g. ")
+                .append(digits).append(".0)");
+        }
+    }
+}
+
+// Spaces and line breaks; comments are left to skip_space_and_comments.
+void Lexer::skip_blanks() {
+    for (;;) {
+        char c = at(p_);
+        if (c == ' ' || c == '\t' || c == '\f' || c == '\v') advance_ascii(1);
+        else if (c == '\n' || c == '\r') advance();
+        else return;
+    }
+}
+
+std::size_t Lexer::plain_number(Token& t, std::size_t budget) {
+    if (have_cur_ || !ahead_.empty() || budget == 0) return 0;
+    const std::size_t start = p_;
+    const Pos start_pos = pos_;
+    skip_blanks();
+    const Pos first = pos_;
+    const std::size_t begin = p_;
+    char sign = at(p_);
+    std::size_t used = 1;
+    if (sign == '-' || sign == '+') {
+        advance_ascii(1);
+        skip_blanks();
+        ++used;
+    }
+    char c = at(p_);
+    if (used <= budget && (digit(c) || (c == '.' && digit(at(p_ + 1))))) {
+        t.text.clear();
+        t.ival = 0;
+        t.fval = 0.0;
+        t.pos = pos_;
+        t.begin = p_;
+        lex_number(t);
+        if (t.kind != Tok::Error) {
+            if (sign == '-') {
+                if (t.kind == Tok::Int) t.ival = -t.ival;
+                else t.fval = -t.fval;
+            }
+            t.pos = first;
+            t.begin = begin;
+            skip_blanks();
+            if (at(p_) != ',') return used;
+            // A comma past the budget: all of it is left to next(), which reports the limit there.
+            if (used < budget) {
+                advance_ascii(1);
+                return used + 1;
+            }
+        }
+    }
+    p_ = start;
+    pos_ = start_pos;
+    return 0;
+}
+
+// Lexes the next token into t, whose storage is reused.
+void Lexer::lex(Token& t) {
+    t.kind = Tok::End;
+    t.text.clear();
+    t.ival = 0;
+    t.fval = 0.0;
+    t.begin = t.end = 0;
     skip_space_and_comments(t);
-    if (t.kind == Tok::Error) return t;
+    if (t.kind == Tok::Error) return;
     t.pos = pos_;
     t.begin = p_;
     if (p_ >= src_.size()) {
-        t.kind = Tok::End;
         t.end = p_;
-        return t;
+        return;
     }
     char c = src_[p_];
     if (ident_start(c)) {
         std::size_t s = p_;
-        while (ident_char(at(p_))) advance();
-        t.text = std::string(src_.substr(s, p_ - s));
+        std::size_t e = p_ + 1;
+        while (ident_char(at(e))) ++e;
+        advance_ascii(e - s);
+        t.text.append(src_.data() + s, e - s);
         t.kind = is_keyword(t.text) ? Tok::Keyword : Tok::Ident;
-        if (t.kind == Tok::Keyword && t.text == "execute" && !data_) {
-            if (skip_execute_body(t)) {
-                if (t.kind == Tok::Error) t.pos = {t.pos.line, t.pos.col};
-            }
-        }
+        if (t.kind == Tok::Keyword && t.text == "execute" && !data_) skip_execute_body(t);
         t.end = p_;
-        return t;
+        return;
     }
     if (digit(c) || (c == '.' && digit(at(p_ + 1)))) {
-        std::size_t s = p_;
-        bool is_float = false;
-        while (digit(at(p_))) advance();
-        // "1..n" is a range, not the float "1." followed by ".n".
-        if (at(p_) == '.' && at(p_ + 1) != '.') {
-            is_float = true;
-            advance();
-            while (digit(at(p_))) advance();
-        }
-        if (at(p_) == 'e' || at(p_) == 'E') {
-            std::size_t q = p_ + 1;
-            if (at(q) == '+' || at(q) == '-') ++q;
-            if (digit(at(q))) {
-                is_float = true;
-                advance(q - p_);
-                while (digit(at(p_))) advance();
-            }
-        }
-        t.text = std::string(src_.substr(s, p_ - s));
-        t.end = p_;
-        if (ident_start(at(p_))) {
-            t.kind = Tok::Error;
-            t.text = "malformed number '" + t.text + std::string(1, at(p_)) + "...'";
-            return t;
-        }
-        const char* first = src_.data() + s;
-        const char* last = src_.data() + p_;
-        if (is_float) {
-            t.kind = Tok::Float;
-            // from_chars leaves the value untouched when it overflows; strtod gives +-inf or 0.
-            auto r = std::from_chars(first, last, t.fval);
-            if (r.ec != std::errc() || r.ptr != last) t.fval = std::strtod(t.text.c_str(), nullptr);
-        } else {
-            t.kind = Tok::Int;
-            auto r = std::from_chars(first, last, t.ival);
-            if (r.ec == std::errc::result_out_of_range) {
-                t.kind = Tok::Error;
-                t.text = "integer literal " + t.text + " does not fit in 64 bits (write it as a float, e.g. " +
-                         t.text + ".0)";
-            }
-        }
-        return t;
+        lex_number(t);
+        return;
     }
     if (c == '"') {
         advance();
-        std::string v;
         for (;;) {
             if (p_ >= src_.size() || src_[p_] == '\n' || src_[p_] == '\r') {
                 t.kind = Tok::Error;
                 t.text = "unterminated string literal (a string must close on the line it opens)";
-                return t;
+                return;
             }
             char d = src_[p_];
             if (d == '"') {
@@ -237,59 +346,35 @@ Token Lexer::lex() {
             }
             if (d == '\\') {
                 char e = at(p_ + 1);
-                if (e == 'n') v += '\n';
-                else if (e == 't') v += '\t';
-                else if (e == '"' || e == '\\') v += e;
-                else if (e == '\'' ) v += e;
+                if (e == 'n') t.text += '\n';
+                else if (e == 't') t.text += '\t';
+                else if (e == '"' || e == '\\') t.text += e;
+                else if (e == '\'' ) t.text += e;
                 else {
                     t.kind = Tok::Error;
                     t.pos = pos_;
                     t.text = std::string("unknown escape '\\") + (e ? text::escape_controls(std::string(1, e)) : "") + "' in string";
-                    return t;
+                    return;
                 }
                 advance(2);
                 continue;
             }
-            v += d;
-            advance();
+            // A run of plain characters at once.
+            std::size_t e = p_ + 1;
+            while (e < src_.size() && src_[e] != '"' && src_[e] != '\\' && src_[e] != '\n' && src_[e] != '\r') ++e;
+            t.text.append(src_.data() + p_, e - p_);
+            advance(e - p_);
         }
         t.kind = Tok::String;
-        t.text = std::move(v);
         t.end = p_;
-        return t;
+        return;
     }
-    static constexpr std::string_view three[] = {"..."};
-    static constexpr std::string_view two[] = {"..", "<=", ">=", "==", "!=", "&&", "||", "=>", "+=", "-=", "*="};
-    for (auto op : three)
-        if (src_.substr(p_, op.size()) == op) {
-            t.kind = Tok::Op;
-            t.text = op;
-            advance(op.size());
-            t.end = p_;
-            return t;
-        }
-    if (data_ && (src_.substr(p_, 2) == "#[" || src_.substr(p_, 2) == "]#")) {
+    if (std::size_t n = op_length(c, at(p_ + 1), at(p_ + 2), data_)) {
         t.kind = Tok::Op;
-        t.text = std::string(src_.substr(p_, 2));
-        advance(2);
+        t.text.append(src_.data() + p_, n);
+        advance_ascii(n);
         t.end = p_;
-        return t;
-    }
-    for (auto op : two)
-        if (src_.substr(p_, op.size()) == op) {
-            t.kind = Tok::Op;
-            t.text = op;
-            advance(op.size());
-            t.end = p_;
-            return t;
-        }
-    static constexpr std::string_view one = "+-*/;,:.()[]{}<>!?=|";
-    if (one.find(c) != std::string_view::npos) {
-        t.kind = Tok::Op;
-        t.text = std::string(1, c);
-        advance();
-        t.end = p_;
-        return t;
+        return;
     }
     t.kind = Tok::Error;
     unsigned char u = static_cast<unsigned char>(c);
@@ -299,7 +384,6 @@ Token Lexer::lex() {
     else
         std::snprintf(buf, sizeof buf, "unexpected byte 0x%02X (not part of the language)", u);
     t.text = buf;
-    return t;
 }
 
 }  // namespace vorlan::compiler

@@ -38,7 +38,8 @@ public:
         return t;
     }
     const Token& ahead(std::size_t k) { return lx_.peek(k); }
-    Token take() {
+    // Moves past the current token; the reference stays valid until the next take().
+    const Token& take() {
         const Token& t = cur();
         if (++tokens_ > max_tokens_)
             throw Fail{{t.pos, std::string("the ") + (data_ ? "data" : "model") + " text is too large (more than " +
@@ -50,7 +51,7 @@ public:
     std::size_t max_tokens_ = 0;
     [[noreturn]] void fail(const std::string& expected) {
         const Token& t = cur();
-        throw Fail{{t.pos, "expected " + expected + ", found " + describe(t)}};
+        throw Fail{{t.pos, "expected " + expected + ", found " + describe(t, lx_.source())}};
     }
     [[noreturn]] void unsupported(Pos p, const std::string& msg) { throw Fail{{p, msg, true}}; }
     bool accept_op(std::string_view op) {
