@@ -9,7 +9,7 @@ namespace vorlan::compiler {
 // acc += coef * variable.
 void Sema::append_term(Value& acc, std::int64_t var, double coef) {
     Lin& a = own_lin(acc);
-    a.terms.emplace_back(static_cast<std::int32_t>(var), coef);
+    a.terms.push_back({static_cast<std::int32_t>(var), coef});
     if (a.terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
 }
 
@@ -18,6 +18,7 @@ Value Sema::aggregate(const Expr& e) {
     const Expr& body = *e.kids[0];
     if (op == "sum") {
         Value acc = Value::Int(0);
+        if (direct_sum(e, acc)) return acc;
         each(e.iters, 0, [&] {
             std::int64_t var;
             double coef;

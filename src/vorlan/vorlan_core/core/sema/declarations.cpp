@@ -22,22 +22,28 @@ std::vector<std::shared_ptr<SetV>> Sema::eval_dims(const std::vector<Dim>& dims)
     return out;
 }
 
-// Calls fn(flat, index values) for every cell of dims, with binders bound.
+// Calls fn(flat, positions) for every cell of dims, with binders bound: pos[k] is the
+// cell's position in dimension k.
 void Sema::each_cell(const std::vector<Dim>& dims, const std::vector<std::shared_ptr<SetV>>& sets,
-               const std::function<void(std::size_t, const std::vector<Value>&)>& fn) {
-    std::vector<Value> idx(sets.size());
-    std::function<void(std::size_t, std::size_t)> rec = [&](std::size_t k, std::size_t flat) {
-        if (k == sets.size()) return fn(flat, idx);
-        for (std::size_t i = 0; i < sets[k]->size(); ++i) {
-            step(dims[k].pos);
-            idx[k] = sets[k]->at(i);
-            bool bound = !dims[k].binder.empty();
-            if (bound) env_.emplace_back(dims[k].binder, &idx[k], Value(), sets[k]->is_range ? nullptr : sets[k].get(), i);
-            rec(k + 1, flat * sets[k]->size() + i);
-            if (bound) env_.pop_back();
-        }
-    };
-    rec(0, 0);
+                     FunctionRef<void(std::size_t, const std::vector<std::size_t>&)> fn) {
+    std::vector<std::size_t> pos(sets.size());
+    each_cell_from(dims, sets, 0, 0, pos, fn);
+}
+
+// The cells below dimension k, whose position among the cells of dims[0..k) is flat.
+void Sema::each_cell_from(const std::vector<Dim>& dims, const std::vector<std::shared_ptr<SetV>>& sets,
+                          std::size_t k, std::size_t flat, std::vector<std::size_t>& pos,
+                          FunctionRef<void(std::size_t, const std::vector<std::size_t>&)> fn) {
+    if (k == sets.size()) return fn(flat, pos);
+    const SetV& s = *sets[k];
+    bool bound = !dims[k].binder.empty();
+    for (std::size_t i = 0, size = s.size(); i < size; ++i) {
+        step(dims[k].pos);
+        pos[k] = i;
+        if (bound) bind_element(dims[k].binder, s, i);
+        each_cell_from(dims, sets, k + 1, flat * size + i, pos, fn);
+        if (bound) env_.pop_back();
+    }
 }
 
 void Sema::eval_data(const Item& it, Symbol& sym) {
@@ -70,7 +76,7 @@ void Sema::eval_data(const Item& it, Symbol& sym) {
             std::vector<std::size_t> pos(sets.size(), 0);
             fill_from_literal(*it.value, sets, 0, it.type, it.name, pos, *arr, 0);
         } else if (it.value) {
-            each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<Value>&) {
+            each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<std::size_t>&) {
                 arr->put(flat, coerce(eval(*it.value), it.type, it.name, it.value->pos));
             });
         } else {
@@ -149,11 +155,16 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
     bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
     double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
     double hi0 = it.vtype == "boolean" ? 1.0 : kInf;
-    each_cell(it.dims, sets, [&](std::size_t, const std::vector<Value>& idx) {
-        Variable v;
+    each_cell(it.dims, sets, [&](std::size_t, const std::vector<std::size_t>& pos) {
+        // Built in place; taken out again if its bounds are empty.
+        Variable& v = inst_->variables.emplace_back();
         v.name = it.name;
-        v.index.reserve(idx.size());
-        for (auto& x : idx) flatten_index(x, v.index);
+        v.index.reserve(pos.size());
+        for (std::size_t k = 0; k < pos.size(); ++k) {
+            const SetV& s = *sets[k];
+            if (s.is_range) v.index.emplace_back(s.lo + static_cast<std::int64_t>(pos[k]));
+            else flatten_index(s.elems[pos[k]], v.index);
+        }
         v.lower = lo0;
         v.upper = hi0;
         v.integer = integer;
@@ -167,12 +178,12 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
         }
         if (v.lower > v.upper || std::isnan(v.lower) || std::isnan(v.upper)) {
             std::string cell = it.name;
-            for (auto& x : idx) cell.append("[").append(value_text(x)).append("]");
-            fail(it.lo ? it.lo->pos : it.name_pos,
-                 "empty bounds for variable '" + cell + "': " + num_text(v.lower) + ".." + num_text(v.upper) +
-                     (integer ? " (no integer value fits)" : " (lower bound above upper bound)"));
+            for (std::size_t k = 0; k < pos.size(); ++k) cell.append("[").append(value_text(sets[k]->at(pos[k]))).append("]");
+            std::string msg = "empty bounds for variable '" + cell + "': " + num_text(v.lower) + ".." +
+                              num_text(v.upper) + (integer ? " (no integer value fits)" : " (lower bound above upper bound)");
+            inst_->variables.pop_back();
+            fail(it.lo ? it.lo->pos : it.name_pos, std::move(msg));
         }
-        inst_->variables.push_back(std::move(v));
     });
     if (sets.empty()) {
         sym.value = var_value(base);
@@ -204,7 +215,7 @@ void Sema::eval_dexpr(const Item& it, Symbol& sym) {
         std::size_t n = arr->size();
         if (n > lim_.max_cells) fail(it.pos, "dexpr '" + it.name + "' has too many cells (" + count_text(n) + ")");
         arr->cells.resize(n);
-        each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<Value>&) {
+        each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<std::size_t>&) {
             arr->cells[flat] = check(eval(*it.value));
         });
         sym.value = array_value(arr);

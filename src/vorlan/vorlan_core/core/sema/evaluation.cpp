@@ -9,7 +9,7 @@
 namespace vorlan::compiler {
 
 // Enumerates the bindings of an iterator list; fn runs once per binding.
-void Sema::each(const std::vector<Iterator>& its, std::size_t k, const std::function<void()>& fn) {
+void Sema::each(const std::vector<Iterator>& its, std::size_t k, FunctionRef<void()> fn) {
     if (k == its.size()) return fn();
     const Iterator& it = its[k];
     Value sv = eval(*it.set);
@@ -44,20 +44,24 @@ void Sema::each(const std::vector<Iterator>& its, std::size_t k, const std::func
         }
         return;
     }
-    // `a, b in S` iterates over S for every name.
-    std::function<void(std::size_t)> bind = [&](std::size_t n) {
-        if (n == it.names.size()) {
-            if (pass_filter()) each(its, k + 1, fn);
-            return;
-        }
-        for (std::size_t i = 0; i < s->size(); ++i) {
-            step(it.pos);
-            bind_element(it.names[n], *s, i);
-            bind(n + 1);
-            env_.pop_back();
-        }
-    };
-    bind(0);
+    each_binding(its, k, *s, 0, fn);
+}
+
+// Binds name n of iterator k to each element of s in turn: `a, b in S` iterates over S for
+// every name. After the last name, the filter and the next iterator.
+void Sema::each_binding(const std::vector<Iterator>& its, std::size_t k, const SetV& s, std::size_t n,
+                        FunctionRef<void()> fn) {
+    const Iterator& it = its[k];
+    if (n == it.names.size()) {
+        if (!it.filter || as_bool(eval(*it.filter), *it.filter, "a filter")) each(its, k + 1, fn);
+        return;
+    }
+    for (std::size_t i = 0, size = s.size(); i < size; ++i) {
+        step(it.pos);
+        bind_element(it.names[n], s, i);
+        each_binding(its, k, s, n + 1, fn);
+        env_.pop_back();
+    }
 }
 
 const Value* Sema::name_ref(const Expr& e) {

@@ -5,23 +5,34 @@
 
 namespace vorlan::compiler {
 
-std::vector<Term> Sema::merge(const Lin& l) {
-    auto by_var = [](const auto& a, const auto& b) { return a.first < b.first; };
+// The terms of l by variable, each variable once, without zero coefficients. Terms that are
+// already so (a sum over a variable array usually is) are taken as they are: moved out of
+// l when nothing else shares it.
+std::vector<Term> Sema::merge(std::shared_ptr<Lin> l) {
+    auto by_var = [](const Term& a, const Term& b) { return a.var < b.var; };
+    const std::vector<Term>& in = l->terms;
+    bool merged = true;
+    for (std::size_t i = 0; i < in.size() && merged; ++i)
+        merged = in[i].coef != 0.0 && (i == 0 || in[i - 1].var < in[i].var);
     std::vector<Term> out;
-    out.reserve(l.terms.size());
-    std::vector<std::pair<std::int32_t, double>> sorted;
-    const auto* t = &l.terms;
-    // Sums over a variable array usually come in variable order already.
-    if (!std::is_sorted(l.terms.begin(), l.terms.end(), by_var)) {
-        sorted = l.terms;
-        std::sort(sorted.begin(), sorted.end(), by_var);
-        t = &sorted;
+    if (merged) {
+        if (l.use_count() == 1) out = std::move(l->terms);
+        else out = in;
+    } else {
+        out.reserve(in.size());
+        std::vector<Term> sorted;
+        const auto* t = &in;
+        if (!std::is_sorted(in.begin(), in.end(), by_var)) {
+            sorted = in;
+            std::sort(sorted.begin(), sorted.end(), by_var);
+            t = &sorted;
+        }
+        for (const Term& x : *t) {
+            if (!out.empty() && out.back().var == x.var) out.back().coef += x.coef;
+            else out.push_back(x);
+        }
+        out.erase(std::remove_if(out.begin(), out.end(), [](const Term& x) { return x.coef == 0.0; }), out.end());
     }
-    for (auto& [v, c] : *t) {
-        if (!out.empty() && out.back().var == v) out.back().coef += c;
-        else out.push_back({v, c});
-    }
-    out.erase(std::remove_if(out.begin(), out.end(), [](const Term& x) { return x.coef == 0.0; }), out.end());
     terms_ += out.size();
     if (terms_ > lim_.max_terms)
         fail({}, "the instance has more than " + std::to_string(lim_.max_terms) + " nonzero terms; it is too large");
@@ -94,9 +105,9 @@ void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std
         double hi = up ? vs[2].num() : vs[0].num();
         if (vs[0].k == Value::K::Lin) lo = to_lin(vs[up ? 0 : 2])->c, hi = to_lin(vs[up ? 2 : 0])->c;
         auto mid = to_lin(vs[1]);
-        row.terms = merge(*mid);
         row.lower = lo - mid->c + 0.0;
         row.upper = hi - mid->c + 0.0;
+        row.terms = merge(std::move(mid));
         if (row.lower > row.upper + 1e-9)
             fail(e.pos, row_name(label, label_keys, row.line) + " can never hold: its range is empty (" +
                             num_text(lo) + " > " + num_text(hi) + ")");
@@ -111,8 +122,8 @@ void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std
         }
         Value d = std::move(vs[0]);
         add_into(d, vs[1], -1.0);
-        row.terms = merge(*d.lin);
         double rhs = -d.lin->c;
+        row.terms = merge(std::move(d.lin));
         rhs += 0.0;  // no negative zero in the instance
         if (op == "<=") row.upper = rhs;
         else if (op == ">=") row.lower = rhs;

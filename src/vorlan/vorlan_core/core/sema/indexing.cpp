@@ -50,46 +50,73 @@ Value Sema::index_value(const Value& base, const Value* idx, const std::int64_t*
     return v;
 }
 
+// The cell e names when every index is an iterator over the matching dimension's own set
+// (or an int over an integer range): its array, with its position found by arithmetic and
+// no lookup. Null when e needs the general path.
+const ArrV* Sema::direct_cell(const Value& base, const Expr& e, std::size_t& flat) const {
+    std::size_t n = e.kids.size() - 1;
+    if (base.k != Value::K::Array || n != base.arr->dims.size()) return nullptr;
+    const ArrV& a = *base.arr;
+    flat = 0;
+    for (std::size_t d = 0; d < n; ++d) {
+        const Expr& ix = *e.kids[d + 1];
+        if (ix.kind != Expr::K::Name) return nullptr;
+        const Binding* b = lookup_binding(ix.text);
+        if (!b) return nullptr;
+        const SetV& dim = *a.dims[d];
+        std::size_t p = b->at;
+        if (b->from != &dim) {
+            if (!dim.is_range || b->value().k != Value::K::Int) return nullptr;
+            std::int64_t q = dim.find(b->value());
+            if (q < 0) return nullptr;
+            p = static_cast<std::size_t>(q);
+        }
+        flat = flat * dim.size() + p;
+    }
+    return &a;
+}
+
+// A named array indexed by iterators, read without building a Value: a decision variable
+// (var) or a number cell (num). False when e is anything else.
+bool Sema::direct_var(const Expr& e, std::int64_t& var) {
+    if (e.kind != Expr::K::Index || e.kids[0]->kind != Expr::K::Name) return false;
+    std::size_t flat;
+    const ArrV* a = direct_cell(*name_ref(*e.kids[0]), e, flat);
+    if (!a || a->var_base < 0) return false;
+    var = a->var_base + static_cast<std::int64_t>(flat);
+    return true;
+}
+
+bool Sema::direct_number(const Expr& e, double& num) {
+    if (e.kind != Expr::K::Index || e.kids[0]->kind != Expr::K::Name) return false;
+    std::size_t flat;
+    const ArrV* a = direct_cell(*name_ref(*e.kids[0]), e, flat);
+    if (!a || a->var_base >= 0) return false;
+    if (a->store == ArrV::Store::Floats) num = a->fcells[flat];
+    else if (a->store == ArrV::Store::Ints) num = static_cast<double>(a->icells[flat]);
+    else return false;
+    return true;
+}
+
 // An indexed name. With var set, a reference to one decision variable returns an empty
 // Value and stores the variable in *var (-1 otherwise), so sums need no Lin per term.
 Value Sema::eval_index(const Expr& e, std::int64_t* var) {
-    Value tmp;
-    const Value* base = &tmp;
+    std::optional<Value> tmp;
+    const Value* base;
     if (e.kids[0]->kind == Expr::K::Name) base = name_ref(*e.kids[0]);
-    else tmp = eval(*e.kids[0]);
-    std::size_t n = e.kids.size() - 1;
-    // Fast path: every index is an iterator over the matching dimension's own set.
-    if (base->k == Value::K::Array && n == base->arr->dims.size()) {
-        const ArrV& a = *base->arr;
-        std::size_t flat = 0;
-        std::size_t d = 0;
-        for (; d < n; ++d) {
-            const Expr& ix = *e.kids[d + 1];
-            if (ix.kind != Expr::K::Name) break;
-            const Binding* b = lookup_binding(ix.text);
-            if (!b) break;
-            const SetV& dim = *a.dims[d];
-            std::size_t p = b->at;
-            if (b->from != &dim) {
-                // Integer ranges find positions by arithmetic; anything else takes the general path.
-                if (!dim.is_range || b->value().k != Value::K::Int) break;
-                std::int64_t q = dim.find(b->value());
-                if (q < 0) break;
-                p = static_cast<std::size_t>(q);
-            }
-            flat = flat * dim.size() + p;
+    else base = &tmp.emplace(eval(*e.kids[0]));
+    std::size_t flat;
+    if (const ArrV* a = direct_cell(*base, e, flat)) {
+        if (a->var_base < 0) {
+            if (var) *var = -1;
+            return a->cell(flat);
         }
-        if (d == n) {
-            if (a.var_base < 0) {
-                if (var) *var = -1;
-                return a.cell(flat);
-            }
-            std::int64_t v = a.var_base + static_cast<std::int64_t>(flat);
-            if (!var) return var_value(v);
-            *var = v;
-            return {};
-        }
+        std::int64_t v = a->var_base + static_cast<std::int64_t>(flat);
+        if (!var) return var_value(v);
+        *var = v;
+        return {};
     }
+    std::size_t n = e.kids.size() - 1;
     Value small[4];
     std::int64_t small_known[4];
     std::vector<Value> big;
@@ -126,6 +153,10 @@ Value Sema::eval_term(const Expr& e, std::int64_t& var, double& coef) {
     if (e.kind != Expr::K::Nary || e.ops.size() != 1 || e.ops[0] != "*") return eval(e);
     const Expr& l = *e.kids[0];
     const Expr& r = *e.kids[1];
+    // Data cell times variable, either way round, read directly.
+    if ((direct_number(l, coef) && direct_var(r, var)) || (direct_var(l, var) && direct_number(r, coef))) return {};
+    var = -1;
+    coef = 1.0;
     if (r.kind == Expr::K::Index) {
         Value a = eval(l);
         if (!a.is_num()) return arith(e.ops[0], std::move(a), eval(r), e, l, r);

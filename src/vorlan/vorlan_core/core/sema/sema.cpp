@@ -67,10 +67,11 @@ void Sema::evaluate() {
                         fail(it.value->pos, "the objective must be a numeric or linear expression, found " +
                                                 std::string(kind_word(v.k)));
                     auto l = to_lin(v);
+                    v = {};  // l alone holds the terms now, so merging may take them
                     inst_->objective.sense = it.maximize ? Objective::Sense::Maximize : Objective::Sense::Minimize;
                     inst_->objective.label = it.name;
-                    inst_->objective.terms = merge(*l);
                     inst_->objective.constant = l->c;
+                    inst_->objective.terms = merge(std::move(l));
                     break;
                 }
                 case Item::K::Constraints:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -18,6 +19,7 @@
 #include "vorlan_core/core/instance.hpp"
 #include "vorlan_core/core/limits.hpp"
 #include "vorlan_core/core/sema/analyse.hpp"
+#include "vorlan_core/core/sema/function_ref.hpp"
 #include "vorlan_core/core/sema/value.hpp"
 
 namespace vorlan::compiler {
@@ -61,7 +63,7 @@ struct NameScope {
 struct Binding {
     const std::string* name;
     const Value* ref;
-    Value own;
+    std::optional<Value> own;  // set when ref is null
     const SetV* from = nullptr;
     std::size_t at = 0;
     // Tuple patterns: the first name bound from an element points at the whole element and
@@ -70,7 +72,8 @@ struct Binding {
     bool element_part = false;
     Binding(const std::string& n, const Value* r, Value o, const SetV* f, std::size_t a)
         : name(&n), ref(r), own(std::move(o)), from(f), at(a) {}
-    const Value& value() const { return ref ? *ref : own; }
+    Binding(const std::string& n, const Value& r, const SetV* f, std::size_t a) : name(&n), ref(&r), from(f), at(a) {}
+    const Value& value() const { return ref ? *ref : *own; }
 };
 
 class Sema {
@@ -158,8 +161,11 @@ public:
 
     // ----- values (values.cpp) -----
     const Binding* lookup_binding(const std::string& n) const {
-        for (auto it = env_.rbegin(); it != env_.rend(); ++it)
-            if (*it->name == n) return &*it;
+        for (auto it = env_.rbegin(); it != env_.rend(); ++it) {
+            const std::string& b = *it->name;
+            // The first bytes rule most bindings out before a whole compare.
+            if (b[0] == n[0] && b == n) return &*it;
+        }
         return nullptr;
     }
     const Value* lookup_local(const std::string& n) const {
@@ -169,7 +175,7 @@ public:
     // Binds n to element i of s: by reference for a listed set, by value for a range.
     void bind_element(const std::string& n, const SetV& s, std::size_t i) {
         if (s.is_range) env_.emplace_back(n, nullptr, s.at(i), nullptr, i);
-        else env_.emplace_back(n, &s.elems[i], Value(), &s, i);
+        else env_.emplace_back(n, s.elems[i], &s, i);
     }
     void step(Pos p) {
         if (++steps_ > lim_.max_steps) step_limit(p);
@@ -194,19 +200,28 @@ public:
     Value arith(const std::string& op, Value a, Value b, const Expr& whole, const Expr& lhs, const Expr& rhs);
     int compare_vals(const Value& a, const Value& b, const Expr& e);
     static bool cmp_holds(const std::string& op, int c);
-    void each(const std::vector<Iterator>& its, std::size_t k, const std::function<void()>& fn);
+    void each(const std::vector<Iterator>& its, std::size_t k, FunctionRef<void()> fn);
+    void each_binding(const std::vector<Iterator>& its, std::size_t k, const SetV& s, std::size_t n,
+                      FunctionRef<void()> fn);
     Value index_value(const Value& base, const Value* idx, const std::int64_t* known, std::size_t nidx, const Expr& e,
                       std::int64_t* var = nullptr);
+    const ArrV* direct_cell(const Value& base, const Expr& e, std::size_t& flat) const;
+    bool direct_var(const Expr& e, std::int64_t& var);
+    bool direct_number(const Expr& e, double& num);
     Value eval_index(const Expr& e, std::int64_t* var);
     Value eval_term(const Expr& e, std::int64_t& var, double& coef);
     void append_term(Value& acc, std::int64_t var, double coef);
     Value aggregate(const Expr& e);
+    bool direct_sum(const Expr& e, Value& out);  // direct_sum.cpp
     Value call(const Expr& e);
 
     // ----- declarations (declarations.cpp) -----
     std::vector<std::shared_ptr<SetV>> eval_dims(const std::vector<Dim>& dims);
     void each_cell(const std::vector<Dim>& dims, const std::vector<std::shared_ptr<SetV>>& sets,
-                   const std::function<void(std::size_t, const std::vector<Value>&)>& fn);
+                   FunctionRef<void(std::size_t, const std::vector<std::size_t>&)> fn);
+    void each_cell_from(const std::vector<Dim>& dims, const std::vector<std::shared_ptr<SetV>>& sets, std::size_t k,
+                        std::size_t flat, std::vector<std::size_t>& pos,
+                        FunctionRef<void(std::size_t, const std::vector<std::size_t>&)> fn);
     void eval_data(const Item& it, Symbol& sym);
     void fill_from_literal(const Expr& e, const std::vector<std::shared_ptr<SetV>>& dims, std::size_t k,
                            const TypeRef& et, const std::string& name, std::vector<std::size_t>& pos, ArrV& out,
@@ -216,7 +231,7 @@ public:
     void eval_dexpr(const Item& it, Symbol& sym);
 
     // ----- expansion (expansion.cpp) -----
-    std::vector<Term> merge(const Lin& l);
+    std::vector<Term> merge(std::shared_ptr<Lin> l);
     // keys: the evaluated index of an explicitly indexed label; null for the iterators in scope.
     std::string row_keys(const std::vector<Value>* keys) const;
     std::string row_name(const std::string& label, const std::vector<Value>* keys, int line) const;

@@ -143,7 +143,7 @@ struct ArrV {
 
 // sum(coef * var) + constant; terms may repeat until merged.
 struct Lin {
-    std::vector<std::pair<std::int32_t, double>> terms;
+    std::vector<Term> terms;
     double c = 0.0;
 };
 
@@ -156,7 +156,7 @@ inline Value lin_value(std::shared_ptr<Lin> l) {
 // The expression 1 * variable.
 inline Value var_value(std::int64_t var) {
     auto l = std::make_shared<Lin>();
-    l->terms.emplace_back(static_cast<std::int32_t>(var), 1.0);
+    l->terms.push_back({static_cast<std::int32_t>(var), 1.0});
     return lin_value(std::move(l));
 }
 inline Value set_value(std::shared_ptr<SetV> s) {

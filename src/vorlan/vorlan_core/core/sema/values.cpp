@@ -170,7 +170,7 @@ std::shared_ptr<Lin> Sema::to_lin(const Value& v) {
 void Sema::add_into(Value& acc, const Value& v, double sign) {
     Lin& a = own_lin(acc);
     if (v.k == Value::K::Lin) {
-        for (auto& [var, c] : v.lin->terms) a.terms.emplace_back(var, sign * c);
+        for (const Term& t : v.lin->terms) a.terms.push_back({t.var, sign * t.coef});
         a.c += sign * v.lin->c;
         if (a.terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
     } else {
@@ -180,7 +180,7 @@ void Sema::add_into(Value& acc, const Value& v, double sign) {
 
 Value Sema::scale(Value v, double k) {
     if (v.lin.use_count() > 1) v.lin = std::make_shared<Lin>(*v.lin);
-    for (auto& t : v.lin->terms) t.second *= k;
+    for (auto& t : v.lin->terms) t.coef *= k;
     v.lin->c *= k;
     return v;
 }
