@@ -38,6 +38,23 @@ def chat_body(text, input_text=None):
     return body
 
 
+class JsonHandler(BaseHTTPRequestHandler):
+    """Request handler that stays quiet and answers JSON; `x-should-retry: false` keeps the
+    client library's own retries out of the tests' request counts."""
+
+    def log_message(self, *args):
+        pass
+
+    def _send(self, status, payload):
+        data = json.dumps(payload).encode()
+        self.send_response(status)
+        self.send_header("content-type", "application/json")
+        self.send_header("content-length", str(len(data)))
+        self.send_header("x-should-retry", "false")
+        self.end_headers()
+        self.wfile.write(data)
+
+
 class FakeOpenAI:
     """POST /v1/responses answers with the next scripted text (with `usage` counted by
     token_count); GET /v1/models lists `models`."""
@@ -50,19 +67,7 @@ class FakeOpenAI:
         self.requests = []  # (method, path, parsed body)
         service = self
 
-        class Handler(BaseHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
-
-            def _send(self, status, payload):
-                data = json.dumps(payload).encode()
-                self.send_response(status)
-                self.send_header("content-type", "application/json")
-                self.send_header("content-length", str(len(data)))
-                self.send_header("x-should-retry", "false")
-                self.end_headers()
-                self.wfile.write(data)
-
+        class Handler(JsonHandler):
             def do_POST(self):
                 length = int(self.headers.get("content-length") or 0)
                 body = json.loads(self.rfile.read(length)) if length else None

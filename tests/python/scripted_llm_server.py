@@ -5,9 +5,9 @@ bench/bench_harness.py."""
 import json
 import threading
 import time
-from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from http.server import ThreadingHTTPServer
 
-from fake_llm_server import FakeOpenAI, response_body, token_count
+from fake_llm_server import FakeOpenAI, JsonHandler, response_body, token_count
 
 
 class Fail:
@@ -32,20 +32,8 @@ class ScriptedOpenAI:
         self.requests = 0
         service = self
 
-        class Handler(BaseHTTPRequestHandler):
+        class Handler(JsonHandler):
             protocol_version = "HTTP/1.1"
-
-            def log_message(self, *args):
-                pass
-
-            def _send(self, status, payload):
-                data = json.dumps(payload).encode()
-                self.send_response(status)
-                self.send_header("content-type", "application/json")
-                self.send_header("content-length", str(len(data)))
-                self.send_header("x-should-retry", "false")
-                self.end_headers()
-                self.wfile.write(data)
 
             def do_POST(self):
                 length = int(self.headers.get("content-length") or 0)
