@@ -137,6 +137,11 @@ TEST(EmbeddingCache, TreeFileFirstThenShippedThenMissing) {
     EXPECT_EQ(c.dim(), 2u);
     EXPECT_FALSE(c.tree_file_stale(ds));
     EXPECT_TRUE(c.tree_file_stale({sha256("b")}));  // "a" left the tree
+    // Two files with one text count once.
+    ASSERT_TRUE(write_table(tree, tree_id, table_of({{"a", unit({1, 0})}, {"b", unit({0, 1})}})));
+    EmbeddingCache two({tree, tree_id}, {"", {}});
+    EXPECT_TRUE(two.tree_file_stale({sha256("a"), sha256("a")}));
+    EXPECT_FALSE(two.tree_file_stale({sha256("b"), sha256("a"), sha256("b")}));
 }
 
 TEST(EmbeddingCache, SaveKeepsExactlyTheGivenRowsAndHealsADamagedFile) {

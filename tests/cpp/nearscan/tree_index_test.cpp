@@ -26,7 +26,7 @@ int64_t now_ns() {
 }
 
 // Scans with every entry already settled (no margin), as a later call would see them.
-TreeScan settled_scan(const TempDir& t, const TreeIndex* prev) {
+TreeScan settled_scan(const TempDir& t, TreeIndex* prev) {
     return scan_tree(t.root.string(), kCap, prev, now_ns() + 1, 0);
 }
 
@@ -81,6 +81,14 @@ TEST(TreeIndex, ScanFindsWhatReadCorpusFindsAndTrustsASettledIndex) {
     EXPECT_EQ(warm.corpus.digests, plain.digests);
     EXPECT_EQ(warm.corpus.unread, std::vector<bool>(plain.paths.size(), true));
     EXPECT_EQ(contents(warm.corpus), contents(plain));  // texts read on demand
+
+    // A root reached through a link is scanned like the folder itself.
+    TempDir outside("vorlan_tree_link");
+    fsys::create_directory_symlink(t.root, outside.root / "via");
+    std::string via = (outside.root / "via").string();
+    TreeScan linked = scan_tree(via, kCap, nullptr, now_ns() + 1, 0);
+    EXPECT_EQ(contents(linked.corpus), contents(read_corpus(via, kCap)));
+    EXPECT_EQ(linked.corpus.paths.size(), plain.paths.size());
 }
 
 // Every change to the tree is noticed by the next scan, which then equals a full read.

@@ -78,6 +78,30 @@ bool checked_body(std::string_view all, std::string_view magic, std::string_view
 
 void seal(std::string& out) { put_raw(out, checksum(out)); }
 
+std::optional<FileBytes> read_whole(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return std::nullopt;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    FileBytes out;
+    out.data = std::make_unique_for_overwrite<char[]>(static_cast<std::size_t>(st.st_size) + 1);
+    std::size_t want = static_cast<std::size_t>(st.st_size);
+    bool ok = true;
+    while (out.size < want) {
+        ssize_t n = ::read(fd, out.data.get() + out.size, want - out.size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ok = false;
+        if (n <= 0) break;  // shrunk meanwhile: what was read is all there is
+        out.size += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (!ok) return std::nullopt;
+    return out;
+}
+
 bool write_atomic(const std::string& path, std::string_view bytes) {
     std::size_t cut = path.find_last_of('/');
     if (cut != std::string::npos && !make_dirs(path.substr(0, cut))) return false;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,6 +55,17 @@ bool checked_body(std::string_view all, std::string_view magic, std::string_view
 
 // Appends the checksum of `out` to it.
 void seal(std::string& out);
+
+// A whole file read with one allocation of its size and no zero-filling (cache files
+// run to megabytes and are read on every call).
+struct FileBytes {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+    std::string_view view() const { return {data.get(), size}; }
+};
+// The file's bytes; nullopt when it cannot be opened or read. A file that grows while
+// being read yields its first bytes only (the checksum then fails).
+std::optional<FileBytes> read_whole(const std::string& path);
 
 // Writes bytes to path through a temporary file in the same folder and a rename,
 // creating missing folders (user-only). False, with nothing left behind, on any failure.

@@ -1,7 +1,6 @@
 #include "nearscan/core/embed_cache.hpp"
 
 #include <sys/stat.h>
-#include <unordered_set>
 
 namespace nearscan {
 
@@ -32,10 +31,17 @@ std::vector<const float*> EmbeddingCache::lookup(const std::vector<Digest>& dige
 bool EmbeddingCache::tree_file_stale(const std::vector<Digest>& digests) const {
     if (!tree_present_ || tree_file_.path.empty()) return false;
     if (!tree_) return true;
-    std::unordered_set<Digest, DigestHash> now(digests.begin(), digests.end());
-    for (const auto& k : tree_->keys())
-        if (!now.count(k)) return true;
-    return false;
+    // Stale when some stored key is not among the digests: count the stored keys seen.
+    std::vector<bool> seen(tree_->size());
+    std::size_t count = 0;
+    for (const auto& d : digests) {
+        std::optional<std::size_t> at = tree_->position(d);
+        if (at && !seen[*at]) {
+            seen[*at] = true;
+            ++count;
+        }
+    }
+    return count != tree_->size();
 }
 
 bool EmbeddingCache::save(const std::vector<Digest>& digests, const std::vector<const float*>& rows,

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <numeric>
 
-#include "common/text.hpp"
 #include "nearscan/core/cache_file.hpp"
 
 namespace nearscan {
@@ -35,6 +34,18 @@ const float* EmbeddingTable::find(const Digest& d) const {
     return it == index_.end() ? nullptr : row(it->second);
 }
 
+std::optional<std::size_t> EmbeddingTable::position(const Digest& d) const {
+    auto it = index_.find(d);
+    if (it == index_.end()) return std::nullopt;
+    return it->second;
+}
+
+void EmbeddingTable::reserve(std::size_t n) {
+    keys_.reserve(n);
+    rows_.reserve(n * dim_);
+    index_.reserve(n);
+}
+
 void EmbeddingTable::put(const Digest& d, const float* row) {
     auto [it, added] = index_.emplace(d, keys_.size());
     if (added) {
@@ -55,9 +66,9 @@ bool is_unit_row(const float* row, std::size_t dim) {
 }
 
 std::optional<StoredTable> read_stored(const std::string& path) {
-    std::optional<std::string> bytes = vorlan::text::read_file_bytes(path);
+    std::optional<cf::FileBytes> bytes = cf::read_whole(path);
     std::string_view body;
-    if (!bytes || !cf::checked_body(*bytes, kMagic, body)) return std::nullopt;
+    if (!bytes || !cf::checked_body(bytes->view(), kMagic, body)) return std::nullopt;
 
     cf::Reader r{body, kMagic.size()};
     uint32_t order = r.raw<uint32_t>();
@@ -69,6 +80,7 @@ std::optional<StoredTable> read_stored(const std::string& path) {
     if (count > (body.size() - r.pos) / row_bytes || (body.size() - r.pos) != count * row_bytes) return std::nullopt;
 
     EmbeddingTable table(dim);
+    table.reserve(count);
     std::vector<float> row(dim);
     Digest prev{};
     for (uint64_t i = 0; i < count; ++i) {

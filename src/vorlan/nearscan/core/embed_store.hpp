@@ -32,6 +32,10 @@ public:
     std::size_t size() const { return keys_.size(); }
     // The row for a digest, or nullptr.
     const float* find(const Digest& d) const;
+    // The digest's position in keys(), or nullopt.
+    std::optional<std::size_t> position(const Digest& d) const;
+    // Room for n rows without reallocating.
+    void reserve(std::size_t n);
     // Adds or replaces the row of a digest; `row` holds dim() floats.
     void put(const Digest& d, const float* row);
     const std::vector<Digest>& keys() const { return keys_; }

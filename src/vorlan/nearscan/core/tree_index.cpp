@@ -2,9 +2,10 @@
 
 #include <algorithm>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "common/text.hpp"
 #include "nearscan/core/cache_file.hpp"
 
 namespace nearscan {
@@ -67,21 +68,37 @@ std::string child_path(const std::string& rel, const std::string& name) { return
 
 class Scanner {
 public:
-    Scanner(const TreeIndex* previous, int64_t now_ns, int64_t margin_ns, TreeScan& out)
+    Scanner(TreeIndex* previous, int64_t now_ns, int64_t margin_ns, TreeScan& out)
         : prev_(previous), settle_before_(now_ns - margin_ns), out_(out) {}
+    ~Scanner() {
+        if (root_fd_ >= 0) ::close(root_fd_);
+    }
+    Scanner(const Scanner&) = delete;
+    Scanner& operator=(const Scanner&) = delete;
 
-    // Records the folder at full (rel below the root) and what is below it; the root is
-    // reached through links, subfolders are real folders only.
-    void folder(const std::string& full, const std::string& rel, bool follow) {
+    // Records the tree below root (reached through links) and what is below it.
+    void tree(const std::string& root) {
+        root_fd_ = ::open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (root_fd_ < 0) return;
+        folder(root, "");
+    }
+
+    // Records the folder at full (rel below the root; subfolders are real folders only)
+    // and what is below it. Entries are stat'ed relative to the open root, which spares
+    // the kernel the walk along the root's own path.
+    void folder(const std::string& full, const std::string& rel) {
         struct stat st {};
-        if ((follow ? ::stat(full.c_str(), &st) : ::lstat(full.c_str(), &st)) != 0 || !S_ISDIR(st.st_mode)) return;
+        bool found = rel.empty() ? ::fstat(root_fd_, &st) == 0
+                                 : ::fstatat(root_fd_, rel.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+        if (!found || !S_ISDIR(st.st_mode)) return;
         TreeIndex::Folder rec;
         rec.stamp = stamp_of(st);
-        const TreeIndex::Folder* old = find(prev_ ? &prev_->folders : nullptr, rel);
+        TreeIndex::Folder* old = find(prev_ ? &prev_->folders : nullptr, rel);
         if (old && old->settled && old->stamp == rec.stamp) {
+            // The previous index is this scan's to consume: its listings move over.
             rec.settled = true;
-            rec.entries.folders = old->entries.folders;
-            rec.entries.candidates = old->entries.candidates;
+            rec.entries.folders = std::move(old->entries.folders);
+            rec.entries.candidates = std::move(old->entries.candidates);
         } else {
             if (!list_folder(full, rec.entries)) return;  // unreadable: left out, tried again next time
             rec.entries.regular.clear();
@@ -89,14 +106,18 @@ public:
             out_.changed = true;
             ++out_.folders_listed;
         }
+        std::string child;
         for (const auto& name : rec.entries.candidates) {
+            child = child_path(rel, name);
             struct stat fst {};
-            if (::stat((full + "/" + name).c_str(), &fst) == 0 && S_ISREG(fst.st_mode))
-                found_.push_back({child_path(rel, name), fst});
+            if (::fstatat(root_fd_, child.c_str(), &fst, 0) == 0 && S_ISREG(fst.st_mode))
+                found_.push_back({std::move(child), fst});
         }
-        std::vector<std::string> subfolders = rec.entries.folders;
-        out_.index.folders.emplace(rel, std::move(rec));
-        for (const auto& name : subfolders) folder(full + "/" + name, child_path(rel, name), false);
+        // References to map elements outlive the rehashing that later insertions cause.
+        const std::vector<std::string>& subfolders =
+            out_.index.folders.emplace(rel, std::move(rec)).first->second.entries.folders;
+        for (std::size_t i = 0; i < subfolders.size(); ++i)
+            folder(full + "/" + subfolders[i], child_path(rel, subfolders[i]));
     }
 
     // Turns the descriptions found into the corpus, in path order, reading only the files
@@ -143,7 +164,7 @@ private:
     };
 
     template <class Map>
-    static const typename Map::mapped_type* find(const Map* m, const std::string& key) {
+    static typename Map::mapped_type* find(Map* m, const std::string& key) {
         if (!m) return nullptr;
         auto it = m->find(key);
         return it == m->end() ? nullptr : &it->second;
@@ -153,8 +174,9 @@ private:
         return std::max(ns_of(st.st_mtim), ns_of(st.st_ctim)) < settle_before_;
     }
 
-    const TreeIndex* prev_;
+    TreeIndex* prev_;
     int64_t settle_before_;
+    int root_fd_ = -1;
     TreeScan& out_;
     std::vector<Found> found_;
 };
@@ -167,9 +189,9 @@ int64_t wall_clock_ns() {
 }  // namespace
 
 std::optional<TreeIndex> read_index(const std::string& path, std::string_view scope, std::size_t max_chars) {
-    std::optional<std::string> bytes = vorlan::text::read_file_bytes(path);
+    std::optional<cf::FileBytes> bytes = cf::read_whole(path);
     std::string_view body;
-    if (!bytes || !cf::checked_body(*bytes, kMagic, body)) return std::nullopt;
+    if (!bytes || !cf::checked_body(bytes->view(), kMagic, body)) return std::nullopt;
     cf::Reader r{body, kMagic.size()};
     TreeIndex index;
     uint32_t order = r.raw<uint32_t>();
@@ -233,11 +255,11 @@ bool write_index(const std::string& path, const TreeIndex& index) {
     return cf::write_atomic(path, out);
 }
 
-TreeScan scan_tree(const std::string& root, std::size_t max_chars, const TreeIndex* previous, int64_t now_ns,
+TreeScan scan_tree(const std::string& root, std::size_t max_chars, TreeIndex* previous, int64_t now_ns,
                    int64_t margin_ns) {
     TreeScan out;
     Scanner scanner(previous, now_ns, margin_ns, out);
-    scanner.folder(root, "", true);
+    scanner.tree(root);
     scanner.files(root, max_chars);
     return out;
 }

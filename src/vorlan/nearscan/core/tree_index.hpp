@@ -65,8 +65,9 @@ struct TreeScan {
 
 // The corpus read_corpus gives, reusing the previous index (may be null) wherever it can be
 // trusted: listings of unchanged folders are reused, and unchanged files are left unread
-// with their recorded digests. now_ns is the wall-clock time before the scan starts.
-TreeScan scan_tree(const std::string& root, std::size_t max_chars, const TreeIndex* previous, int64_t now_ns,
+// with their recorded digests. The previous index is consumed (its listings are moved
+// into the new one). now_ns is the wall-clock time before the scan starts.
+TreeScan scan_tree(const std::string& root, std::size_t max_chars, TreeIndex* previous, int64_t now_ns,
                    int64_t margin_ns = kSettleMarginNs);
 
 // read_corpus through the index file at index_path for the tree whose real path is scope:
