@@ -1,16 +1,21 @@
 """Solving figures, next to what a user would otherwise reach for, measured in the same run.
 
 1. Model text to optimum on generated transportation LPs and a facility-location MILP, split
-   into compile/expand, matrix (our arrays up to HiGHS's own copy of them) and solver time;
-   "ours" is compile + matrix. Next to it: the same model built in PuLP and solved by the same
-   HiGHS through PuLP's highspy interface (requirements/bench.txt).
+   into compile/expand, matrix (our arrays up to HiGHS's own copy of them), solver time and the
+   rest (the solution read back into result objects); "ours" is compile + matrix. Next to it:
+   the same model built in PuLP and solved by the same HiGHS through PuLP's highspy interface
+   (requirements/bench.txt).
 2. The verification stage's own time (solve + conflict analysis, vorlan.solve.verify on an
    already compiled pair) on every example of the bundled tree, and on transportation
    instances whose supply is below demand; next to it HiGHS's own irreducible-infeasible-subset
    search (getIis) on the same instance, stopped after --iis-time-limit seconds.
+3. Peak memory of `vorlan run` on the --memory transportation instance (n*n variables), with
+   and without --emit-script, each in a process of its own, next to PuLP building the same LP
+   and solving it with HiGHS, and next to the interpreter with vorlan and highspy imported.
 
     PYTHONPATH=build/dev-NAME/stage .venv/bin/python bench/bench_solve.py [--sizes 100,300,1000]
         [--facility 40x200] [--infeasible 100,1000] [--iis-time-limit 60] [--time-limit 300] [--no-pulp]
+        [--memory 1000]
 """
 
 import argparse
@@ -19,6 +24,7 @@ import random
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 import vorlan
@@ -88,8 +94,10 @@ def text_to_optimum(label, model, data, time_limit, pulp_case=None):
     total = time.perf_counter() - t0
     t = r["timings"]
     ours = t["compile"] + t["matrix"]
+    rest = total - ours - t["solver"]  # reading the solution back, result objects, the call itself
     line = (f"{label:<30} {r['status']:<8} obj={r['objective']!s:<12} compile={t['compile']:.3f}s "
-            f"matrix={t['matrix']:.3f}s solver={t['solver']:.3f}s total={total:.2f}s ours={100 * ours / total:.1f}%")
+            f"matrix={t['matrix']:.3f}s solver={t['solver']:.3f}s rest={rest:.3f}s total={total:.2f}s "
+            f"ours={100 * ours / total:.1f}% (all but the solver {100 * (total - t['solver']) / total:.1f}%)")
     if pulp_case:
         build, solve, obj = pulp_transport(*pulp_case)
         line += f" | PuLP+HiGHS build={build:.2f}s solve={solve:.2f}s total={build + solve:.2f}s " \
@@ -166,6 +174,45 @@ def verify_infeasible(n, iis_time_limit):
     print(line, flush=True)
 
 
+# ------------------------------------------------------------------ memory
+
+# Runs argv[1:] as a child and prints its peak resident set in MB (the wrapper's own children
+# are only that one command, so the reading is that command's peak).
+PEAK_RSS = ("import resource, subprocess, sys; rc = subprocess.run(sys.argv[1:], stdout=subprocess.DEVNULL).returncode; "
+            "print(rc, resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024)")
+
+
+def peak_mb(argv):
+    out = subprocess.run([sys.executable, "-c", PEAK_RSS, *argv], capture_output=True, text=True, check=True)
+    rc, mb = out.stdout.split()
+    return float(mb), int(rc)
+
+
+def pulp_child(n):
+    """Builds and solves the n x n transportation LP in PuLP (the memory comparison's child)."""
+    build, solve, obj = pulp_transport(n, random.Random(7), 600)
+    print(f"{build:.2f} {solve:.2f} {obj}")
+
+
+def memory(n, use_pulp):
+    with tempfile.TemporaryDirectory() as tmp:
+        mod, dat, script = pathlib.Path(tmp, "t.mod"), pathlib.Path(tmp, "t.dat"), pathlib.Path(tmp, "t.py")
+        mod.write_text(TRANSPORT)
+        dat.write_text(transport_data(n, random.Random(7)))
+        cli = [sys.executable, "-m", "vorlan.cli", "run", str(mod), str(dat)]
+        base, _ = peak_mb([sys.executable, "-c", "import vorlan.solve, vorlan.vorlan_core, highspy, numpy"])
+        run, rc = peak_mb(cli)
+        emit, rc2 = peak_mb(cli + ["--emit-script", str(script)])
+        size = script.stat().st_size / 2**20 if script.exists() else 0.0
+        line = (f"memory, transportation {n}x{n} ({n * n} vars, data {dat.stat().st_size / 2**20:.1f} MB): "
+                f"vorlan run {run:.0f} MB (exit {rc}), with --emit-script {emit:.0f} MB (exit {rc2}, script "
+                f"{size:.0f} MB); interpreter with the modules imported {base:.0f} MB")
+        if use_pulp:
+            pulp_mb, _ = peak_mb([sys.executable, __file__, "--child-pulp", str(n)])
+            line += f" | PuLP build + HiGHS solve {pulp_mb:.0f} MB (x{pulp_mb / run:.1f} ours)"
+    print(line, flush=True)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--sizes", default="100,300,1000")
@@ -175,10 +222,15 @@ def main():
                     help="cap in seconds on HiGHS's solve + getIis comparison; 0 skips it")
     ap.add_argument("--time-limit", type=float, default=300.0)
     ap.add_argument("--no-pulp", action="store_true", help="skip the PuLP comparison")
+    ap.add_argument("--memory", type=int, default=1000, help="size of the memory instance; 0 skips it")
     ap.add_argument("--child-iis", type=int, help=argparse.SUPPRESS)
+    ap.add_argument("--child-pulp", type=int, help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.child_iis:
         highs_iis_child(args.child_iis)
+        return
+    if args.child_pulp:
+        pulp_child(args.child_pulp)
         return
     try:
         import pulp  # noqa: F401
@@ -196,6 +248,8 @@ def main():
     verify_examples()
     for n in (int(s) for s in args.infeasible.split(",") if s):
         verify_infeasible(n, args.iis_time_limit)
+    if args.memory:
+        memory(args.memory, use_pulp)
 
 
 if __name__ == "__main__":

@@ -15,6 +15,7 @@ from __future__ import annotations
 import argparse
 import math
 import sys
+from array import array
 from itertools import islice
 
 from vorlan.linemit import SciPyCodeGeneratorBase
@@ -31,6 +32,18 @@ DENSE_CELLS = 200_000
 _VAR_TYPES = {"float": False, "float+": False, "int": True, "int+": True, "boolean": True}
 _SENSES = ("minimize", "maximize", "none")
 _PER_LINE = 8
+
+
+def _sorted_items(terms):
+    """(columns ascending, values) of a constraint row held as a dict or as packed arrays."""
+    if isinstance(terms, dict):
+        cols = sorted(terms)
+        return cols, [terms[k] for k in cols]
+    return terms
+
+
+def _row_size(terms) -> int:
+    return len(terms) if isinstance(terms, dict) else len(terms[0])
 
 
 def _num(x) -> str:
@@ -65,6 +78,7 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         self.eq_source = []  # (label, index) of every equality row
         self.ub_source = []  # (label, index, side) of every inequality row
         self._sink = None  # where write_code sends the lines
+        self._columns = 0
 
     @classmethod
     def from_compiler(cls, compiler, model_name=None):
@@ -74,7 +88,11 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
     # ------------------------------------------------------------------ generation
 
     def write_code(self, stream) -> None:
-        """Write the program to ``stream`` line by line; nothing of it is kept in memory."""
+        """Write the program to ``stream`` line by line; nothing of it is kept in memory.
+
+        Only what a later part of the script needs is kept, in packed arrays: the per-column
+        host objects that generate_code leaves for inspection (var_names, var_indices, bounds,
+        rows as dicts) would cost hundreds of bytes a column on a large instance."""
         self._sink = stream
         try:
             self.generate_code()
@@ -124,6 +142,9 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
     def _build_variables(self):
         add = self._add_code_line
         variables = self.instance.get("variables", [])
+        keep = self._sink is None  # streaming keeps only the packed bounds and kinds
+        self._columns = 0
+        lower, upper, kinds = array("d"), array("d"), array("b")
         add("")
         add("# Columns: (model name, index, shown name), in the order of c, bounds and integrality.")
         add("NAMES = [")
@@ -144,21 +165,28 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
             for item in key:
                 if isinstance(item, bool) or not isinstance(item, (str, int, float)):
                     raise self._unsupported_type_error("index", type(item).__name__)
-            self.var_names.append((name, key))
-            self.var_indices[(name, key)] = col
             shown = v.get("full_name") or name
-            self.display_names.append(shown)
             lo, hi = float(v["lower"]), float(v["upper"])
             _num(lo), _num(hi)  # refuse NaN here, where the variable is known
-            self.bounds.append((lo, hi))
-            self.integrality.append(1 if v.get("integer") else 0)
+            kind = 1 if v.get("integer") else 0
+            lower.append(lo)
+            upper.append(hi)
+            kinds.append(kind)
+            self._columns = col + 1
+            if keep:
+                self.var_names.append((name, key))
+                self.var_indices[(name, key)] = col
+                self.display_names.append(shown)
+                self.bounds.append((lo, hi))
+                self.integrality.append(kind)
             add(f"({name!r}, {key!r}, {shown!r}),")
         self.indent_level -= 1
         add("]")
-        self._add_list("lower", (_num(lo) for lo, _ in self.bounds))
-        self._add_list("upper", (_num(hi) for _, hi in self.bounds))
+        self._add_list("lower", (_num(lo) for lo in lower))
+        self._add_list("upper", (_num(hi) for hi in upper))
+        del lower, upper
         add("bounds = Bounds(np.array(lower, dtype=float), np.array(upper, dtype=float))")
-        self._add_list("integrality", (str(i) for i in self.integrality))
+        self._add_list("integrality", (str(i) for i in kinds))
         add("integrality = np.array(integrality, dtype=int)")
 
     def _build_objective(self):
@@ -174,8 +202,8 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
                 raise self._unsupported_operator_error("objective", decl.get("sense"))
         self.maximize = sense == "maximize"
         self.offset = float(obj.get("constant", 0.0))
-        n = len(self.var_names)
-        c = [0.0] * n
+        n = self._columns
+        c = [0.0] * n if self._sink is None else array("d", bytes(8 * n))
         for col, coef in obj.get("terms", []):
             c[col] += float(coef)
         self.c = c
@@ -189,7 +217,8 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
 
     def _build_constraints(self):
         rows = self.instance.get("rows", [])
-        n = len(self.var_names)
+        n = self._columns
+        packed = self._sink is not None  # rows as (columns, values) arrays, not dicts
         for r in rows:
             lo, hi = float(r["lower"]), float(r["upper"])
             if math.isnan(lo) or math.isnan(hi):
@@ -198,6 +227,12 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
             for col, coef in r["terms"]:
                 terms[int(col)] = terms.get(int(col), 0.0) + float(coef)
             src = (r.get("label", ""), self._tuple_key(list(r.get("index", []))))
+            if packed:
+                cols, vals = _sorted_items(terms)
+                terms = (array("q", cols), array("d", vals))
+                negated = (terms[0], array("d", (-v for v in vals)))
+            else:
+                negated = {k: -v for k, v in terms.items()}
             if lo == hi:
                 self.A_eq.append(terms)
                 self.b_eq.append(hi)
@@ -208,10 +243,10 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
                 self.b_ub.append(hi)
                 self.ub_source.append(src + ("<=",))
             if lo > -math.inf:
-                self.A_ub.append({k: -v for k, v in terms.items()})
+                self.A_ub.append(negated)
                 self.b_ub.append(-lo)
                 self.ub_source.append(src + (">=",))
-        nnz = sum(len(t) for t in self.A_ub) + sum(len(t) for t in self.A_eq)
+        nnz = sum(_row_size(t) for t in self.A_ub) + sum(_row_size(t) for t in self.A_eq)
         cells = (len(self.A_ub) + len(self.A_eq)) * n
         self.sparse = nnz > SPARSE_THRESHOLD or cells > DENSE_CELLS
         self._add_code_line("")
@@ -225,9 +260,9 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add = self._add_code_line
         self._add_list(f"{kind.upper()}_ROWS", [repr(s) for s in sources], per_line=1)
         if self.sparse:
-            self._add_list(f"_{kind}_data", (_num(terms[col]) for terms in rows for col in sorted(terms)))
-            self._add_list(f"_{kind}_row", (str(i) for i, terms in enumerate(rows) for _ in terms))
-            self._add_list(f"_{kind}_col", (str(col) for terms in rows for col in sorted(terms)))
+            self._add_list(f"_{kind}_data", (_num(v) for terms in rows for v in _sorted_items(terms)[1]))
+            self._add_list(f"_{kind}_row", (str(i) for i, terms in enumerate(rows) for _ in range(_row_size(terms))))
+            self._add_list(f"_{kind}_col", (str(col) for terms in rows for col in _sorted_items(terms)[0]))
             add(f"A_{kind} = csr_array((np.array(_{kind}_data, dtype=float), "
                 f"(np.array(_{kind}_row, dtype=np.int64), np.array(_{kind}_col, dtype=np.int64))), "
                 f"shape=({len(rows)}, {n}))")
@@ -236,7 +271,7 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
             self.indent_level += 1
             for terms in rows:
                 dense = ["0.0"] * n
-                for col, coef in terms.items():
+                for col, coef in zip(*_sorted_items(terms)):
                     dense[col] = _num(coef)
                 add("[" + ", ".join(dense) + "],")
             self.indent_level -= 1
@@ -253,7 +288,7 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add("")
         add("def main():")
         self.indent_level += 1
-        if not self.var_names:
+        if not self._columns:
             # No columns: milp needs at least one, and the answer is known already.
             feasible = all(b >= 0 for b in self.b_ub) and all(b == 0 for b in self.b_eq)
             add(f"status = {'optimal' if feasible else 'infeasible'!r}")
@@ -316,8 +351,13 @@ def write_script(compiler, path, model_name=None) -> None:
     over it once complete."""
     import vorlan.solve as vs
 
-    # The instance is walked once, entry by entry, instead of copied whole into host objects.
-    generator = ScipyMilpGenerator(compiler.ast, compiler.data, vs.instance_view(compiler), model_name)
+    # The instance is walked once, entry by entry, instead of copied whole into host objects;
+    # of the data only the index sets of the variables are kept (the script's comments count
+    # their members), not the parameter tables.
+    ast = compiler.ast
+    dims = {dim for decl in ast.get("declarations", []) if decl.get("type") == "dvar" for dim in decl.get("dims", [])}
+    data = {name: value for name, value in compiler.data.items() if name in dims}
+    generator = ScipyMilpGenerator(ast, data, vs.instance_view(compiler), model_name)
     with open_replacing(path, "utf-8") as f:
         generator.write_code(f)
 

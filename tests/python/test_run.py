@@ -106,10 +106,12 @@ def test_a_failed_export_leaves_the_previous_file(tmp_path, monkeypatch):
 
 @pytest.mark.parametrize("n", [3, 3000])  # dense and sparse matrices
 def test_written_script_is_the_generated_one(tmp_path, n):
+    # write_script keeps the rows packed, generate_script as dicts: same text either way
     from vorlan.vorlan_core import QelCompiler
     compiler = QelCompiler()
     compiler.compile_model(f"range I = 1..{n};\ndvar float+ x[I];\ndvar int y in 0..4;\n"
                            "minimize o: sum(i in I) x[i] + y;\n"
-                           f"subject to {{ forall(i in I) lo: x[i] + x[(i mod {n}) + 1] >= 1; eq: y == 2; }}\n", "")
+                           f"subject to {{ forall(i in I) lo: x[i] + x[(i mod {n}) + 1] >= 1; eq: y == 2;\n"
+                           "rg: 1 <= x[1] + 2 * x[2] - y <= 5; }\n", "")
     mg.write_script(compiler, tmp_path / "s.py", "cycle")
     assert (tmp_path / "s.py").read_text() == mg.generate_script(compiler, "cycle")
