@@ -170,3 +170,21 @@ TEST(Expansion, SumsReachTheStepLimitWhereTheyAlwaysDid) {
     CompileResult r = c.compile("range I = 1..10;\ndvar float x[I][I];\nminimize sum(i in I, j in I) x[i][j];", "");
     EXPECT_EQ(r.message(), "model:3:22: the model expands to more than 150 iterations; the instance is too large");
 }
+
+// A row whose terms come in two ordered runs (a sum, then the other side) is merged in one
+// pass; a variable on both sides still gets one summed coefficient, and none when it cancels.
+TEST(Expansion, RowsOfTwoOrderedRunsMerge) {
+    Compiler c;
+    const Instance& in = expand(c,
+        "range I = 1..3;\ndvar float+ x[I];\ndvar float+ y[I];\nfloat cap[I] = [4, 5, 6];\n"
+        "subject to {\n  forall(i in 2..3) sum(j in I) x[j] <= cap[i] * y[i];\n"
+        "  sum(j in I) y[j] <= 2 * y[2];\n  sum(j in I) y[j] <= y[2] + 1;\n  y[3] + x[1] >= x[2];\n}");
+    using T = std::vector<std::pair<int, double>>;
+    ASSERT_EQ(in.rows.size(), 5u);
+    EXPECT_EQ(terms(in.rows[0].terms), (T{{0, 1}, {1, 1}, {2, 1}, {4, -5}}));
+    EXPECT_EQ(terms(in.rows[1].terms), (T{{0, 1}, {1, 1}, {2, 1}, {5, -6}}));
+    EXPECT_EQ(terms(in.rows[2].terms), (T{{3, 1}, {4, -1}, {5, 1}}));
+    EXPECT_EQ(terms(in.rows[3].terms), (T{{3, 1}, {5, 1}}));
+    EXPECT_EQ(in.rows[3].upper, 1.0);
+    EXPECT_EQ(terms(in.rows[4].terms), (T{{0, 1}, {1, -1}, {5, 1}}));
+}

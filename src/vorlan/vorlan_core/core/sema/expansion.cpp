@@ -10,15 +10,34 @@ namespace vorlan::compiler {
 // l when nothing else shares it.
 std::vector<Term> Sema::merge(std::shared_ptr<Lin> l) {
     auto by_var = [](const Term& a, const Term& b) { return a.var < b.var; };
+    auto nonzero = [](const Term& x) { return x.coef != 0.0; };
     const std::vector<Term>& in = l->terms;
-    bool merged = true;
-    for (std::size_t i = 0; i < in.size() && merged; ++i)
-        merged = in[i].coef != 0.0 && (i == 0 || in[i - 1].var < in[i].var);
+    // The end of the leading run of strictly increasing variables, and of the run after it.
+    auto run_end = [&](std::size_t from) {
+        std::size_t k = from + 1;
+        while (k < in.size() && in[k - 1].var < in[k].var) ++k;
+        return k;
+    };
+    std::size_t first = run_end(0);
     std::vector<Term> out;
-    if (merged) {
+    if (first >= in.size() && std::all_of(in.begin(), in.end(), nonzero)) {
         if (l.use_count() == 1) out = std::move(l->terms);
         else out = in;
     } else {
+        if (first < in.size() && run_end(first) == in.size()) {
+            // Two runs, as `sum(...) <= a * y` gives: merged in one pass. When no variable is in
+            // both, that is the order sorting gives; otherwise sorting decides the order in
+            // which coefficients of one variable are added, so the general path below runs.
+            out.resize(in.size());
+            std::merge(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(first),
+                       in.begin() + static_cast<std::ptrdiff_t>(first), in.end(), out.begin(), by_var);
+            if (std::adjacent_find(out.begin(), out.end(), [](const Term& a, const Term& b) { return a.var == b.var; }) ==
+                out.end()) {
+                std::erase_if(out, [&](const Term& x) { return !nonzero(x); });
+                return counted(std::move(out));
+            }
+            out.clear();
+        }
         out.reserve(in.size());
         std::vector<Term> sorted;
         const auto* t = &in;
@@ -31,8 +50,13 @@ std::vector<Term> Sema::merge(std::shared_ptr<Lin> l) {
             if (!out.empty() && out.back().var == x.var) out.back().coef += x.coef;
             else out.push_back(x);
         }
-        out.erase(std::remove_if(out.begin(), out.end(), [](const Term& x) { return x.coef == 0.0; }), out.end());
+        std::erase_if(out, [&](const Term& x) { return !nonzero(x); });
     }
+    return counted(std::move(out));
+}
+
+// Counts the terms of a merged expression against the limit of the whole instance.
+std::vector<Term> Sema::counted(std::vector<Term> out) {
     terms_ += out.size();
     if (terms_ > lim_.max_terms)
         fail({}, "the instance has more than " + std::to_string(lim_.max_terms) + " nonzero terms; it is too large");

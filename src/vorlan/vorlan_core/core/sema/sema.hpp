@@ -232,6 +232,7 @@ public:
 
     // ----- expansion (expansion.cpp) -----
     std::vector<Term> merge(std::shared_ptr<Lin> l);
+    std::vector<Term> counted(std::vector<Term> out);
     // keys: the evaluated index of an explicitly indexed label; null for the iterators in scope.
     std::string row_keys(const std::vector<Value>* keys) const;
     std::string row_name(const std::string& label, const std::vector<Value>* keys, int line) const;
