@@ -300,10 +300,6 @@ def test_live_status_line_on_a_terminal(tmp_path):
 
 
 def test_verify_runs_the_solver_inside_the_repair_loop(service_env, tmp_path, capsys):
-    from vorlan import genloom
-
-    if not hasattr(genloom, "VERIFY"):
-        pytest.skip("this build has no verification stage")
     # infeasible first pair: the verification stage sends it back, the second pair is right
     service = service_env({key("right"): [pair(OVERSOLD, data(120)), pair(MODEL, data(120)), ALIGNED]})
     dataset = write_set(tmp_path / "Shop.jsonl", ["right"])
@@ -316,3 +312,19 @@ def test_verify_runs_the_solver_inside_the_repair_loop(service_env, tmp_path, ca
     assert stats["pipeline"]["solve"]["status"] == "optimal"
     assert json.loads((out / "run.json").read_text())["verify"] is True
     assert len(service.served[key("right")]) == 3
+
+
+@pytest.mark.parametrize("command", [["bench", "SET"], ["solve", "Make tables.", "-o", "OUT", "--verify"]])
+def test_commands_that_solve_refuse_without_the_solver_before_any_call(monkeypatch, tmp_path, capsys, command):
+    import importlib.util
+
+    real = importlib.util.find_spec
+    monkeypatch.setattr(importlib.util, "find_spec", lambda name, *a: None if name == "highspy" else real(name, *a))
+    monkeypatch.delenv("OPENAI_API_KEY", raising=False)  # the solver check comes first
+    monkeypatch.chdir(tmp_path)
+    dataset = write_set(tmp_path / "Shop.jsonl", ["right"])
+    argv = [{"SET": dataset, "OUT": str(tmp_path / "o")}.get(a, a) for a in command]
+    assert main([*argv, "--provider", "openai", "--model", "m", "-q"]) == 1
+    err = capsys.readouterr().err
+    assert "needs the solver, which is not installed (fix: pip install 'vorlan[solve]')" in err
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["Shop.jsonl"]

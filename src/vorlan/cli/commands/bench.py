@@ -89,11 +89,8 @@ def _compare(args) -> int:
 
 
 def _config(args, provider, model):
-    from vorlan import genloom
     from vorlan.bench import BenchConfig
 
-    if args.verify and not hasattr(genloom, "VERIFY"):
-        raise CliError("this build has no verification stage in the repair loop (--verify)")
     settings = {}
     for option, name in _FORWARDED:
         value = getattr(args, option, None)
@@ -118,6 +115,7 @@ def cmd_bench(args) -> int:
     from vorlan import bench
     from vorlan.bench.datasets import safe_component
     from vorlan.bench.progress import RunProgress
+    from vorlan.cli.commands.solve import require_solver
     from vorlan.cli.providers import resolve_provider
 
     if not args.datasets:
@@ -129,6 +127,7 @@ def cmd_bench(args) -> int:
         raise CliError(f"no set holds the id(s) {', '.join(missing)}")
     if not problems:
         raise CliError("the benchmark sets hold no problems")
+    require_solver("vorlan bench")  # every final pair is solved to score it
     provider, model = resolve_provider(args.provider, args.model)
     config = _config(args, provider, model)
     out = Path(args.out) if args.out else Path("vorlan-bench") / safe_component(model)

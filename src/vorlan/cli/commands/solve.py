@@ -74,7 +74,7 @@ def cmd_solve(args) -> int:
     model_file, data_file = _output_paths(args)
     check_outputs(model_file, data_file, args.overwrite)
     if args.verify:
-        _require_solver()
+        require_solver("--verify")
     provider, model = resolve_provider(args.provider, args.model)
     if not args.no_few_shot:
         use_examples(args.examples)
@@ -108,9 +108,9 @@ def cmd_solve(args) -> int:
     return 0
 
 
-def _require_solver() -> None:
-    """--verify needs the solver; say so before any paid LLM call."""
+def require_solver(who: str) -> None:
+    """Commands that solve the pairs they generate need the solver; say so before any paid LLM call."""
     import importlib.util
 
     if importlib.util.find_spec("highspy") is None or importlib.util.find_spec("numpy") is None:
-        raise CliError("--verify needs the solver, which is not installed", "pip install 'vorlan[solve]'")
+        raise CliError(f"{who} needs the solver, which is not installed", "pip install 'vorlan[solve]'")
