@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,23 @@ TEST(Lexer, TokenKinds) {
         {"99999999999999999999", {"err:integer literal 99999999999999999999 does not fit in 64 bits (write it as a float, e.g. 99999999999999999999.0)"}},
     };
     for (auto& c : cases) EXPECT_EQ(kinds_and_texts(c.src), c.want) << c.src;
+}
+
+TEST(Lexer, IntegerValuesUpToSixtyFourBits) {
+    struct Case {
+        const char* text;
+        std::int64_t want;
+    } cases[] = {{"0", 0}, {"007", 7}, {"123456789012345678", 123456789012345678},
+                 {"999999999999999999", 999999999999999999}, {"1000000000000000000", 1000000000000000000},
+                 {"9223372036854775807", INT64_MAX}, {"0009223372036854775807", INT64_MAX}};
+    for (const Case& c : cases) {
+        Lexer lx(c.text, true);
+        Token t = lx.next();
+        EXPECT_EQ(t.kind, Tok::Int) << c.text;
+        EXPECT_EQ(t.ival, c.want) << c.text;
+    }
+    Lexer over("9223372036854775808", true);
+    EXPECT_EQ(over.next().kind, Tok::Error);
 }
 
 TEST(Lexer, DataModeKeyedBrackets) {

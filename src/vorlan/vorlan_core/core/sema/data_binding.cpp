@@ -207,6 +207,22 @@ void Sema::convert_array(const DataValue& d, const std::vector<std::shared_ptr<S
         if (d.count != s.size())
             dfail(d, "expected " + std::to_string(s.size()) + " values for '" + what() + "' (one per element of '" +
                          s.name + "'), found " + std::to_string(d.count));
+        if (k + 1 == dims.size() && out.store != ArrV::Store::Values) {
+            // The last dimension of a number array: its numbers stored in one loop, anything
+            // else converted (or refused) cell by cell as below.
+            const DataValue* x = &d + 1;
+            for (std::size_t i = 0; i < d.count; x += x->span, ++i) {
+                if (x->kind == DataValue::K::Int && out.store == ArrV::Store::Ints) {
+                    out.icells[base + i] = x->ival;
+                } else if (out.store == ArrV::Store::Floats && (x->kind == DataValue::K::Int || x->kind == DataValue::K::Float)) {
+                    out.fcells[base + i] = x->kind == DataValue::K::Int ? static_cast<double>(x->ival) : x->fval;
+                } else {
+                    pos[k] = i;
+                    convert_array(*x, dims, k + 1, et, name, pos, out, base + i);
+                }
+            }
+            return;
+        }
         std::size_t i = 0;
         for (const DataValue& x : d.items()) {
             pos[k] = i;

@@ -205,7 +205,9 @@ void Lexer::lex_number(Token& t) {
     std::size_t s = p_;
     std::size_t e = p_;
     bool is_float = false;
-    while (digit(at(e))) ++e;
+    std::uint64_t value = 0;  // of the leading digits; exact up to 18 of them
+    while (digit(at(e))) value = value * 10 + static_cast<unsigned>(src_[e++] - '0');
+    const std::size_t int_digits = e - s;
     // "1..n" is a range, not the float "1." followed by ".n".
     if (at(e) == '.' && at(e + 1) != '.') {
         is_float = true;
@@ -238,6 +240,10 @@ void Lexer::lex_number(Token& t) {
         if (r.ec != std::errc() || r.ptr != last) t.fval = std::strtod(std::string(digits).c_str(), nullptr);
     } else {
         t.kind = Tok::Int;
+        if (int_digits <= 18) {
+            t.ival = static_cast<std::int64_t>(value);
+            return;
+        }
         auto r = std::from_chars(first, last, t.ival);
         if (r.ec == std::errc::result_out_of_range) {
             t.kind = Tok::Error;
