@@ -1,6 +1,8 @@
 // Declarations evaluated in model order: index sets, data, decision variables and dexprs.
 #include "vorlan_core/core/sema/sema.hpp"
 
+#include "vorlan_core/core/huge_pages.hpp"
+
 #include <algorithm>
 #include <cmath>
 
@@ -154,7 +156,10 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
     // Room for the new cells at once; growing at least twofold keeps many small
     // declarations from moving every variable each time.
     auto& vars = inst_->variables;
-    if (vars.capacity() - vars.size() < n) vars.reserve(std::max(vars.size() + n, 2 * vars.capacity()));
+    if (vars.capacity() - vars.size() < n) {
+        vars.reserve(std::max(vars.size() + n, 2 * vars.capacity()));
+        prefer_huge_pages(vars.data() + vars.size(), (vars.capacity() - vars.size()) * sizeof(Variable));
+    }
     bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
     double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
     double hi0 = it.vtype == "boolean" ? 1.0 : kInf;

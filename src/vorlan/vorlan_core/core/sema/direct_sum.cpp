@@ -7,6 +7,8 @@
 // sum that would reach a limit, so that the limit is reported where it always was.
 #include "vorlan_core/core/sema/sema.hpp"
 
+#include "vorlan_core/core/huge_pages.hpp"
+
 namespace vorlan::compiler {
 
 namespace {
@@ -88,6 +90,7 @@ public:
         if (terms_ == 0) return Value::Int(0);
         auto lin = std::make_shared<Lin>();
         lin->terms.reserve(terms_);
+        prefer_huge_pages(lin->terms.data(), terms_ * sizeof(Term));
         // The outer levels step as an odometer; the innermost runs as a plain loop.
         std::size_t inner = levels_.size() - 1;
         std::size_t n = levels_.back().set->size();

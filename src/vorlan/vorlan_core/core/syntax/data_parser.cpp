@@ -2,6 +2,8 @@
 // arrays and keyed arrays.
 #include "vorlan_core/core/syntax/token_reader.hpp"
 
+#include "vorlan_core/core/huge_pages.hpp"
+
 #include <algorithm>
 #include <utility>
 
@@ -154,6 +156,7 @@ public:
             std::string_view src = lx_.source();
             std::size_t to = std::min(src.find(';', from), src.size());
             out_->reserve(std::min((to - from) / 2 + 1, max_tokens_ - tokens_ + 1));
+            prefer_huge_pages(out_->data(), out_->capacity() * sizeof(DataValue));
             texts_ = &a.value.texts;
             dvalue();
             if (!cur().is_op(";")) fail("';' after the value of '" + a.name + "'");
