@@ -6,45 +6,14 @@
 
 #include <string>
 
+#include "vorlan_core/bind/instance_entries.hpp"
+
 namespace vorlan::solve::bind {
 
 namespace c = vorlan::compiler;
+using namespace vorlan::compiler::host_entries;
 
 namespace {
-
-py::list index_list(const std::vector<c::IndexValue>& idx) {
-    py::list l;
-    for (const auto& v : idx) l.append(std::visit([](const auto& x) { return py::cast(x); }, v));
-    return l;
-}
-
-py::list terms_list(const std::vector<c::Term>& terms) {
-    py::list l;
-    for (const auto& t : terms) l.append(py::make_tuple(t.var, t.coef));
-    return l;
-}
-
-py::dict variable_entry(const c::Variable& v) {
-    py::dict d;
-    d["name"] = v.name;
-    d["index"] = index_list(v.index);
-    d["full_name"] = v.full_name();
-    d["lower"] = v.lower;
-    d["upper"] = v.upper;
-    d["integer"] = v.integer;
-    return d;
-}
-
-py::dict row_entry(const c::Row& r) {
-    py::dict d;
-    d["label"] = r.label;
-    d["index"] = index_list(r.index);
-    d["terms"] = terms_list(r.terms);
-    d["lower"] = r.lower;
-    d["upper"] = r.upper;
-    d["line"] = r.line;
-    return d;
-}
 
 // Walks one vector of the instance; holds the compiler so the instance outlives it.
 struct Walk {
@@ -69,8 +38,7 @@ struct Walk {
             case Kind::Variables: return variable_entry(inst->variables[k]);
             case Kind::Rows: return row_entry(inst->rows[k]);
             case Kind::ObjectiveTerms: {
-                const auto& t = inst->objective.terms[k];
-                return py::make_tuple(t.var, t.coef);
+                return term_tuple(inst->objective.terms[k]);
             }
         }
         throw py::stop_iteration();
@@ -84,9 +52,7 @@ py::dict instance_view(const py::object& owner, const c::Instance& inst) {
     py::dict out;
     out["variables"] = walk(Walk::Kind::Variables);
     py::dict obj;
-    obj["sense"] = inst.objective.sense == c::Objective::Sense::Minimize   ? "minimize"
-                   : inst.objective.sense == c::Objective::Sense::Maximize ? "maximize"
-                                                                          : "none";
+    obj["sense"] = sense_name(inst.objective.sense);
     obj["label"] = inst.objective.label;
     obj["terms"] = walk(Walk::Kind::ObjectiveTerms);
     obj["constant"] = inst.objective.constant;

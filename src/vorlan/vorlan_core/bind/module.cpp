@@ -1,10 +1,12 @@
 // Python binding of the Vorlan compiler: QelCompiler, SemanticError, VorlanSyntaxError.
 #include <pybind11/pybind11.h>
 
+#include "vorlan_core/bind/instance_entries.hpp"
 #include "vorlan_core/core/compiler.hpp"
 
 namespace py = pybind11;
 namespace vc = vorlan::compiler;
+using namespace vorlan::compiler::host_entries;
 
 namespace {
 py::object g_syntax_error;
@@ -46,56 +48,19 @@ py::object to_py(const vc::HostValue& v) {
     return py::none();
 }
 
-py::list index_list(const std::vector<vc::IndexValue>& idx) {
-    py::list l;
-    for (auto& v : idx) {
-        if (auto* i = std::get_if<std::int64_t>(&v)) l.append(py::int_(*i));
-        else if (auto* d = std::get_if<double>(&v)) l.append(py::float_(*d));
-        else l.append(py::str(std::get<std::string>(v)));
-    }
-    return l;
-}
-
-py::list terms_list(const std::vector<vc::Term>& terms) {
-    py::list l;
-    for (auto& t : terms) l.append(py::make_tuple(t.var, t.coef));
-    return l;
-}
-
 py::dict instance_dict(const vc::Instance& in) {
     py::dict out;
     py::list vars;
-    for (auto& v : in.variables) {
-        py::dict d;
-        d["name"] = v.name;
-        d["index"] = index_list(v.index);
-        d["full_name"] = v.full_name();
-        d["lower"] = v.lower;
-        d["upper"] = v.upper;
-        d["integer"] = v.integer;
-        vars.append(d);
-    }
+    for (auto& v : in.variables) vars.append(variable_entry(v));
     out["variables"] = vars;
     py::dict obj;
-    const char* sense = in.objective.sense == vc::Objective::Sense::Minimize   ? "minimize"
-                        : in.objective.sense == vc::Objective::Sense::Maximize ? "maximize"
-                                                                               : "none";
-    obj["sense"] = sense;
+    obj["sense"] = sense_name(in.objective.sense);
     obj["label"] = in.objective.label;
     obj["terms"] = terms_list(in.objective.terms);
     obj["constant"] = in.objective.constant;
     out["objective"] = obj;
     py::list rows;
-    for (auto& r : in.rows) {
-        py::dict d;
-        d["label"] = r.label;
-        d["index"] = index_list(r.index);
-        d["terms"] = terms_list(r.terms);
-        d["lower"] = r.lower;
-        d["upper"] = r.upper;
-        d["line"] = r.line;
-        rows.append(d);
-    }
+    for (auto& r : in.rows) rows.append(row_entry(r));
     out["rows"] = rows;
     return out;
 }
