@@ -71,6 +71,14 @@ bool ModelParser::label_ahead() {
     return false;
 }
 
+// `name:` before an assert or objective (no index); the name, or "" when there is none.
+std::string ModelParser::name_label() {
+    if (cur().kind != Tok::Ident || !ahead(1).is_op(":")) return "";
+    std::string name = take().text;
+    take();
+    return name;
+}
+
 Label ModelParser::label() {
     Label l;
     Token n = take();
@@ -279,10 +287,7 @@ Item ModelParser::item() {
     if (t.is_kw("assert")) {
         take();
         Item it(Item::K::Assert, p);
-        if (cur().kind == Tok::Ident && ahead(1).is_op(":")) {
-            it.name = take().text;
-            take();
-        }
+        it.name = name_label();
         it.value = expr();
         end_stmt("assert");
         return it;
@@ -290,10 +295,7 @@ Item ModelParser::item() {
     if (t.is_kw("minimize") || t.is_kw("maximize")) {
         Item it(Item::K::Objective, p);
         it.maximize = take().text == "maximize";
-        if (cur().kind == Tok::Ident && ahead(1).is_op(":")) {
-            it.name = take().text;
-            take();
-        }
+        it.name = name_label();
         it.value = expr();
         end_stmt("objective");
         return it;

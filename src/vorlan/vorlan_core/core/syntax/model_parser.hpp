@@ -53,6 +53,7 @@ private:
     void dims(std::vector<Dim>& out);
     bool label_ahead();
     Label label();
+    std::string name_label();
     void end_stmt(const char* what);
     StmtP stmt();
     void block_body(std::vector<StmtP>& out);
