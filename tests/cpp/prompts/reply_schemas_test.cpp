@@ -34,12 +34,12 @@ TEST(ReplySchemas, EachDialectKeepsItsProvidersRules) {
         SCOPED_TRACE(std::string(replies::contract_name(c)));
         EXPECT_EQ(replies::contract_named(replies::contract_name(c)), c);
         const json plain = json::parse(replies::reply_schema(c));
-        const json strict = json::parse(replies::reply_schema(c, Dialect::OpenAIStrict));
+        const auto strict = nlohmann::ordered_json::parse(replies::reply_schema(c, Dialect::OpenAIStrict));
         const json gemini = json::parse(replies::reply_schema(c, Dialect::Gemini));
         // Strict mode: a root object, no extra keys, every key required (optional ones nullable).
         EXPECT_EQ(strict["type"], "object");
         EXPECT_EQ(strict["additionalProperties"], false);
-        json keys = json::array();
+        nlohmann::ordered_json keys = nlohmann::ordered_json::array();
         for (const auto& [k, v] : strict["properties"].items()) keys.push_back(k);
         EXPECT_EQ(strict["required"], keys);
         // The Gemini layer knows neither anyOf nor additionalProperties.
