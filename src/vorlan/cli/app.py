@@ -7,6 +7,7 @@ import os
 import sys
 import traceback
 
+from vorlan import __version__
 from vorlan.cli.commands import COMMANDS
 from vorlan.cli.errors import PROG, describe_error
 from vorlan.cli.options import apply_connection_options, apply_reply_options
@@ -15,6 +16,7 @@ from vorlan.cli.options import apply_connection_options, apply_reply_options
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog=PROG, description="Natural-language optimization problems to Vorlan models.")
     p.add_argument("--debug", action="store_true", help="show tracebacks and debug logs")
+    p.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
         command.register(sub)
