@@ -1,24 +1,13 @@
 """Second formulations of the examples with goals in priority order, an undirected network,
 generated cutting patterns and a lagged stock balance.
 
-Loaded by solve_examples.py like everyday_formulations.py. The goal programmes are small
+Loaded by solve_examples.py like everyday_formulations.py (its helpers and the
+`formulation` decorator are defined here before the module runs). The goal programmes are small
 enough to enumerate: every plan is listed and the best one taken by comparing the goals'
 values as tuples, which is what a lexicographic objective means. Each function returns
 (value of the first goal, sense) and, for several goals, the list of every goal's value.
 """
 from itertools import product
-
-Model = lsum = by = by2 = INF = None  # set by use()
-FORMULATIONS = {}
-
-
-def use(helpers: dict) -> None:
-    globals().update(helpers)
-
-
-def formulation(fn):
-    FORMULATIONS[fn.__name__] = fn
-    return fn
 
 
 def best_by_priority(plans):
