@@ -1,9 +1,20 @@
 """Second formulations of the short everyday word problems of the example tree.
 
-Loaded by solve_examples.py, which defines its modelling helpers (Model, lsum, by, by2, INF)
-and the `formulation` decorator in this module before running it; each function reads the
-example's parsed .dat values and returns (optimal objective, sense).
+Loaded by solve_examples.py, which hands over its modelling helpers with use(); each
+function reads the example's parsed .dat values and returns (optimal objective, sense).
 """
+
+Model = lsum = by = by2 = INF = None  # set by use()
+FORMULATIONS = {}
+
+
+def use(helpers: dict) -> None:
+    globals().update(helpers)
+
+
+def formulation(fn):
+    FORMULATIONS[fn.__name__] = fn
+    return fn
 
 
 # --------------------------------------------------------------------------- product mixes

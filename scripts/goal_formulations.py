@@ -1,13 +1,19 @@
 """Second formulations of the examples with goals in priority order, an undirected network,
 generated cutting patterns and a lagged stock balance.
 
-Loaded by solve_examples.py like everyday_formulations.py (its helpers and the
-`formulation` decorator are defined here before the module runs). The goal programmes are small
+Loaded by solve_examples.py like everyday_formulations.py, which hands over its modelling
+helpers with use(). The goal programmes are small
 enough to enumerate: every plan is listed and the best one taken by comparing the goals'
 values as tuples, which is what a lexicographic objective means. Each function returns
 (value of the first goal, sense) and, for several goals, the list of every goal's value.
 """
 from itertools import product
+
+Model = lsum = by = INF = None  # set by use()
+
+
+def use(helpers: dict) -> None:
+    globals().update(helpers)
 
 
 def best_by_priority(plans):
@@ -16,7 +22,6 @@ def best_by_priority(plans):
     return goals[0], "minimize", list(goals)
 
 
-@formulation
 def blood_drive_goals(d):
     V = d["Venues"]
     units, hours, cost, most = (by(V, d[k]) for k in ("units", "hours", "cost", "maxDrives"))
@@ -30,7 +35,6 @@ def blood_drive_goals(d):
     return best_by_priority(plans)
 
 
-@formulation
 def helpdesk_staffing_goals(d):
     blocks = range(1, d["nbBlocks"] + 1)
     need, S, wage = by(list(blocks), d["needed"]), d["Starts"], by(d["Starts"], d["wage"])
@@ -44,7 +48,6 @@ def helpdesk_staffing_goals(d):
     return best_by_priority(plans)
 
 
-@formulation
 def exam_grading_fairness(d):
     A, Q = d["Assistants"], range(d["nbQuestions"])
     hours = by(A, d["hours"])
@@ -57,7 +60,6 @@ def exam_grading_fairness(d):
     return best_by_priority(plans)
 
 
-@formulation
 def village_water_network(d):
     # One signed flow per pipe (positive from a to b) and its cost as an absolute value.
     m, N, P = Model(), d["Nodes"], d["Pipes"]
@@ -73,7 +75,6 @@ def village_water_network(d):
     return m.solve(), m.sense
 
 
-@formulation
 def sign_blank_cutting(d):
     # Every pattern that fits, not only those that leave a short offcut: surplus blanks are
     # allowed, so the optimum is the same.
@@ -87,7 +88,6 @@ def sign_blank_cutting(d):
     return m.solve(), m.sense
 
 
-@formulation
 def cheese_aging_plan(d):
     # Cumulative form: the ready stock at the end of month t is what was ready at the start
     # plus everything that has finished aging by t, less everything sold by t.
@@ -110,3 +110,7 @@ def cheese_aging_plan(d):
     m.st(ready(T) >= d["finalReady"])
     m.minimize(lsum(cost[t] * make[t] + d["holdCost"] * cellar[t] for t in M))
     return m.solve(), m.sense
+
+
+FORMULATIONS = {f.__name__: f for f in (blood_drive_goals, helpdesk_staffing_goals, exam_grading_fairness,
+                                        village_water_network, sign_blank_cutting, cheese_aging_plan)}

@@ -729,8 +729,9 @@ def _load_everyday() -> None:
     for name in ("everyday_formulations", "goal_formulations"):
         found = spec_from_file_location(name, Path(__file__).with_name(name + ".py"))
         mod = module_from_spec(found)
-        vars(mod).update(Model=Model, lsum=lsum, by=by, by2=by2, INF=INF, formulation=example)
         found.loader.exec_module(mod)
+        mod.use({"Model": Model, "lsum": lsum, "by": by, "by2": by2, "INF": INF})
+        EXAMPLES.update(mod.FORMULATIONS)
 
 
 _load_everyday()
