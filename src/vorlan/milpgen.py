@@ -321,6 +321,8 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
             add("    print('objective: none')")
             add("    return 2")
             add("print('objective:', repr(OFFSET))")
+            if self.lexicographic:
+                add("print('objectives:', ', '.join(repr(v) for v in GOAL_OFFSETS))")
             add("return 0")
         else:
             add("constraints = []")

@@ -11,6 +11,8 @@ import pytest
 import vorlan.solve as vs
 import vorlan.vorlan_core as core
 from test_cli import run
+from test_pipeline_e2e import service  # noqa: F401 (fixture)
+from test_pipeline_verify import run_loop
 
 pytest.importorskip("highspy")
 
@@ -127,3 +129,18 @@ def test_run_prints_every_goal_and_exports_say_what_they_leave_out(tmp_path):
     assert script.returncode == 0, script.stderr
     assert script.stdout.splitlines()[:3] == ["status: optimal", "objective: 0.0", "objectives: 0.0, -21.0"]
     assert "a = 6.0" in script.stdout and "b = 3.0" in script.stdout
+
+
+@pytest.mark.parametrize("model, replies, seen", [
+    (plan("minimize", "under, -profit"), [json.dumps({"aligned": True, "assessment": "ok"})],
+     "Goal values in priority order (lexicographic): 0, -21\n"),
+    (plan("minimize", "under, -profit").replace("dvar int+ b in 0..10;", "dvar int+ b;").replace(
+        "3 * a + 2 * b <= cap", "3 * a <= cap"), ["Still unbounded."],
+     "unbounded at goal 2 of lexicographic(...), with goal 1 held at its optimum"),
+])
+def test_verification_stage_sees_every_goal(service, tmp_path, model, replies, seen):
+    service.texts = [json.dumps({"model": model, "data": PLAN_DATA}), *replies]
+    stats, _ = run_loop(tmp_path, "Production goal for A first, then profit.", iterations=1, verify=True)
+    assert seen in service.prompts()[-1]
+    if stats["solve"]["status"] == "optimal":
+        assert stats["solve"]["objectives"] == [0, -21]

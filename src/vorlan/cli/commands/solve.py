@@ -96,6 +96,8 @@ def cmd_solve(args) -> int:
                 print("  " + e)
         if solved:
             objective = "" if solved["objective"] is None else f", objective {solved['objective']!r}"
+            if solved.get("objectives"):  # a lexicographic objective: every goal in priority order
+                objective += f", goals {', '.join(repr(v) for v in solved['objectives'])}"
             print(f"solver: {solved['status']}{objective}")
         if stats["assessment"]:
             print("\n" + stats["assessment"])

@@ -164,17 +164,21 @@ py::list goal_values(const c::Instance& inst, const MatrixForm& m, const std::ve
     return out;
 }
 
-// Names the goal of a lexicographic model at which the solve stopped without optimum: the
-// first k whose goals 1..k alone end that way. Returns the sentence, or "" for one goal.
+// Names the goal of a lexicographic model at which the solve ended infeasible or unbounded:
+// the first k whose goals 1..k alone end that way. Returns the sentence and sets 'goal', or
+// returns "" (one goal, another status, or a search stopped by Ctrl-C or the time limit).
 std::string failing_goal(const MatrixForm& m, const std::string& status, double limit, Clock::time_point t0,
                          py::dict& result) {
-    if (m.goals() < 2 || status == "optimal" || status == "time limit" || status == "interrupted") return "";
+    if (m.goals() < 2 || (status != "infeasible" && status != "unbounded" && status != "infeasible or unbounded"))
+        return "";
     std::size_t k = 1;
     for (; k < m.goals(); ++k) {
         RunOptions opt;
         opt.time_limit = remaining(limit, t0);
         opt.goals = k;
-        if (run(m, opt).status != "optimal") break;
+        const std::string prefix = run(m, opt).status;
+        if (prefix == "interrupted" || prefix == "time limit") return "";
+        if (prefix != "optimal") break;
     }
     result["goal"] = k;
     std::string held = k == 1 ? "" : k == 2 ? ", with goal 1 held at its optimum"
