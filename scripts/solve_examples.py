@@ -201,18 +201,20 @@ def main(argv: list[str]) -> int:
     for name in names:
         folder = ROOT / name
         dat = next(folder.glob("*.dat"))
-        value = EXAMPLES[name](parse_dat(dat.read_text(encoding="utf-8")))
-        obj, sense = value
-        obj = round(obj, 9) + 0.0
-        if abs(obj - round(obj)) < 1e-6:
-            obj = int(round(obj))
+        obj, sense, *goals = EXAMPLES[name](parse_dat(dat.read_text(encoding="utf-8")))
+        obj = _tidy(obj)
+        record = {"objective": obj, "sense": sense}
+        if goals:  # lexicographic: every goal's value in priority order
+            record = {"objective": obj, "objectives": [_tidy(g) for g in goals[0]], "sense": sense}
         sol = folder / "solution.json"
         if write:
-            sol.write_text(json.dumps({"objective": obj, "sense": sense}) + "\n", encoding="utf-8")
-            print(f"{name:28s} {sense:9s} {obj}")
+            sol.write_text(json.dumps(record) + "\n", encoding="utf-8")
+            print(f"{name:28s} {sense:9s} {record.get('objectives', obj)}")
             continue
         rec = json.loads(sol.read_text(encoding="utf-8"))
-        ok = rec["sense"] == sense and math.isclose(rec["objective"], obj, rel_tol=1e-6, abs_tol=1e-6)
+        ok = rec["sense"] == sense and set(rec) == set(record) and all(
+            math.isclose(a, b, rel_tol=1e-6, abs_tol=1e-6)
+            for a, b in zip([rec["objective"], *rec.get("objectives", [])], [obj, *record.get("objectives", [])]))
         bad += not ok
         print(f"{name:28s} {sense:9s} {obj} {'ok' if ok else 'MISMATCH: recorded ' + str(rec)}")
     missing = sorted(p.name for p in ROOT.iterdir() if p.is_dir() and p.name not in EXAMPLES)
@@ -220,6 +222,11 @@ def main(argv: list[str]) -> int:
         print("no formulation for:", ", ".join(missing))
         bad += len(missing)
     return 1 if bad else 0
+
+
+def _tidy(value: float) -> float | int:
+    value = round(value, 9) + 0.0
+    return int(round(value)) if abs(value - round(value)) < 1e-6 else value
 
 
 def example(fn):
@@ -715,14 +722,16 @@ def aggregate_planning(d):
 
 
 def _load_everyday() -> None:
-    """The short everyday word problems are formulated in everyday_formulations.py beside this file."""
+    """The short everyday word problems are formulated in everyday_formulations.py beside this
+    file, the goal programmes and the later additions in goal_formulations.py."""
     from importlib.util import module_from_spec, spec_from_file_location
 
-    found = spec_from_file_location("everyday_formulations", Path(__file__).with_name("everyday_formulations.py"))
-    mod = module_from_spec(found)
-    found.loader.exec_module(mod)
-    mod.use({"Model": Model, "lsum": lsum, "by": by, "by2": by2, "INF": INF})
-    EXAMPLES.update(mod.FORMULATIONS)
+    for name in ("everyday_formulations", "goal_formulations"):
+        found = spec_from_file_location(name, Path(__file__).with_name(name + ".py"))
+        mod = module_from_spec(found)
+        found.loader.exec_module(mod)
+        mod.use({"Model": Model, "lsum": lsum, "by": by, "by2": by2, "INF": INF})
+        EXAMPLES.update(mod.FORMULATIONS)
 
 
 _load_everyday()

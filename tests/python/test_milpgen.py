@@ -57,6 +57,9 @@ def test_example_solves_through_the_emitted_script(name, tmp_path):
     assert rc == 0, err
     assert out.startswith("status: optimal\n")
     assert close(objective_of(out), want["objective"]), out
+    if "objectives" in want:  # a goal programme: every goal, solved stage by stage
+        goals = re.search(r"^objectives: (.+)$", out, re.M).group(1).split(", ")
+        assert len(goals) == len(want["objectives"]) and all(map(close, map(float, goals), want["objectives"])), out
 
 
 PAIR = """

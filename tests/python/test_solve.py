@@ -39,6 +39,8 @@ def test_example_solves_in_process_to_its_recorded_optimum(name):
     r = vs.solve(model, data)
     assert r["status"] == "optimal", r["message"]
     assert close(r["objective"], want["objective"])
+    assert len(r.get("objectives") or []) == len(want.get("objectives", []))
+    assert all(map(close, r.get("objectives") or [], want.get("objectives", [])))
     assert r["values"] and all(v != 0 for _, _, v in r["values"])
 
 

@@ -94,6 +94,28 @@ TEST(Language, MaxintIsThe32BitLimitWith64BitArithmetic) {
     EXPECT_EQ(entry(c.data(), HostValue::str("p"))->i, 4611686014132420609);
 }
 
+// A range's name as a domain bounds every cell by the range's ends (also when they are
+// computed); a dexpr over a tuple pattern binds each component per element.
+TEST(Language, RangeDomainsAndTuplePatternDexprs) {
+    Compiler c;
+    CompileResult r = c.compile(
+        "tuple Arc { string o; string d; float c; }\n{Arc} Arcs = ...;\nint n = ...;\nrange F = n - 1..n ^ 2;\n"
+        "dvar int f[1..2] in F;\ndvar float+ y[Arcs];\n"
+        "dexpr float cost[<i, j, k> in Arcs] = k * y[<i, j, k>] + (i == \"a\" ? 1 : 0) * y[<i, j, k>];\n"
+        "minimize sum(t in 1..2) f[t];\nsubject to {\n  forall(a in Arcs) cap: cost[a] <= 9;\n}",
+        "Arcs = {<a b 3> <b c 1.5>};\nn = 3;");
+    ASSERT_TRUE(r.ok()) << r.message();
+    const Instance& in = c.instance();
+    for (int k : {0, 1}) {
+        EXPECT_EQ(in.variables[k].lower, 2.0);
+        EXPECT_EQ(in.variables[k].upper, 9.0);
+        EXPECT_TRUE(in.variables[k].integer);
+    }
+    ASSERT_EQ(in.rows.size(), 2u);
+    EXPECT_EQ(in.rows[0].terms[0].coef, 4.0);  // 3 + 1 for the arc from "a"
+    EXPECT_EQ(in.rows[1].terms[0].coef, 1.5);
+}
+
 // A non-linear statement is rejected before expansion; the data of the same pair is still
 // checked in the same round, and the statements that are fine are still expanded.
 TEST(StaticKinds, OtherProblemsAreStillReported) {

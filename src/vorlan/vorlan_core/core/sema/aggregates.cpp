@@ -141,6 +141,11 @@ Value Sema::call(const Expr& e) {
         if (std::fabs(r) > 9e18) fail(e.pos, "'" + f + "' result does not fit an int in " + quote(e));
         return Value::Int(static_cast<std::int64_t>(r));
     }
+    if (f == "ftoi") {
+        double t = std::trunc(x);
+        if (!(std::fabs(t) < 9.2e18)) fail(e.pos, "'ftoi' result does not fit an int in " + quote(e));
+        return Value::Int(static_cast<std::int64_t>(t));
+    }
     if (f == "sqrt") {
         if (x < 0) fail(e.pos, "square root of a negative number in " + quote(e));
         return Value::Float(std::sqrt(x));

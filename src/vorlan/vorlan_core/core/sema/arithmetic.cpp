@@ -9,13 +9,14 @@ namespace vorlan::compiler {
 
 namespace {
 
-enum class Op { Add, Sub, Mul, Div, IDiv, Mod, Union, Diff, Inter, Symdiff, Or, And };
+enum class Op { Add, Sub, Mul, Div, IDiv, Mod, Pow, Union, Diff, Inter, Symdiff, Or, And };
 Op op_code(const std::string& s) {
     switch (s[0]) {
         case '+': return Op::Add;
         case '-': return Op::Sub;
         case '*': return Op::Mul;
         case '/': return Op::Div;
+        case '^': return Op::Pow;
         case '|': return Op::Or;
         case '&': return Op::And;
         case 'm': return Op::Mod;
@@ -67,6 +68,7 @@ Value Sema::arith(const std::string& op, Value a, Value b, const Expr& whole, co
         fail(lhs.pos, "expected a number before '" + op + "', found " + kind_word(a.k) + " " + quote(lhs));
     if (!lb && !b.is_num())
         fail(rhs.pos, "expected a number after '" + op + "', found " + kind_word(b.k) + " " + quote(rhs));
+    if (oc == Op::Pow) return power(std::move(a), std::move(b), whole, rhs);
     if (oc == Op::Add || oc == Op::Sub) {
         if (la || lb) {
             add_into(a, b, oc == Op::Add ? 1.0 : -1.0);
@@ -112,6 +114,30 @@ Value Sema::arith(const std::string& op, Value a, Value b, const Expr& whole, co
     if (x == std::numeric_limits<std::int64_t>::min() && y == -1) fail(whole.pos, "integer overflow in " + qe());
     if (oc == Op::IDiv) return Value::Int(x / y);
     return Value::Int(x % y);
+}
+
+// `a ^ b` on data: an int when both are ints and b >= 0, else a float.
+Value Sema::power(Value a, Value b, const Expr& whole, const Expr& rhs) {
+    auto qe = [&] { return quote_span(whole.begin, rhs.end); };
+    for (const Value* v : {&a, &b})
+        if (v->k == Value::K::Lin && has_vars(*v))
+            fail(whole.pos, "non-linear term " + qe() + ": '^' raises data to a power; a power of a decision-variable "
+                            "expression is not linear");
+    if (a.k == Value::K::Lin) a = Value::Float(a.lin->c);
+    if (b.k == Value::K::Lin) b = Value::Float(b.lin->c);
+    if (a.k == Value::K::Int && b.k == Value::K::Int && b.i >= 0) {
+        const std::int64_t base = a.i, n = b.i;
+        if (base == 0 || base == 1) return Value::Int(n == 0 ? 1 : base);
+        if (base == -1) return Value::Int(n % 2 ? -1 : 1);
+        std::int64_t r = 1;  // |base| >= 2 overflows within 63 steps
+        for (std::int64_t k = 0; k < n; ++k)
+            if (__builtin_mul_overflow(r, base, &r)) fail(whole.pos, "integer overflow in " + qe());
+        return Value::Int(r);
+    }
+    if (a.num() == 0 && b.num() < 0) fail(rhs.pos, "division by zero in " + qe() + " (0 to a negative power)");
+    double r = std::pow(a.num(), b.num());
+    if (std::isnan(r)) fail(whole.pos, "a negative number to a fractional power in " + qe() + " is not a real number");
+    return Value::Float(r);
 }
 
 int Sema::compare_vals(const Value& a, const Value& b, const Expr& e) {

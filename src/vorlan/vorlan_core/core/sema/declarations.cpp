@@ -39,12 +39,30 @@ void Sema::each_cell_from(const std::vector<Dim>& dims, const std::vector<std::s
     if (k == sets.size()) return fn(flat, pos);
     const SetV& s = *sets[k];
     bool bound = !dims[k].binder.empty();
+    const std::size_t mark = env_.size();
     for (std::size_t i = 0, size = s.size(); i < size; ++i) {
         step(dims[k].pos);
         pos[k] = i;
         if (bound) bind_element(dims[k].binder, s, i);
+        if (!dims[k].pattern.empty()) bind_components(dims[k], s, i);
         each_cell_from(dims, sets, k + 1, flat * size + i, pos, fn);
-        if (bound) env_.pop_back();
+        env_.erase(env_.begin() + static_cast<std::ptrdiff_t>(mark), env_.end());
+    }
+}
+
+// `[<i, j> in S]`: binds each pattern name to its component of element i of s.
+void Sema::bind_components(const Dim& d, const SetV& s, std::size_t i) {
+    if (s.is_range || s.elems[i].k != Value::K::Tuple)
+        fail(d.pos, "a tuple pattern <...> needs a set of tuples, but " + quote(*d.set) + " holds " +
+                        kind_word(s.is_range ? Value::K::Int : s.elems[i].k) + " elements");
+    const Value& el = s.elems[i];
+    if (el.tup->size() != d.pattern.size())
+        fail(d.pos, "the tuple pattern has " + std::to_string(d.pattern.size()) + " components but the elements of " +
+                        quote(*d.set) + " have " + std::to_string(el.tup->size()));
+    for (std::size_t j = 0; j < d.pattern.size(); ++j) {
+        env_.emplace_back(d.pattern[j], (*el.tup)[j], nullptr, 0);
+        if (j == 0) env_.back().element = &el;
+        else env_.back().element_part = true;
     }
 }
 

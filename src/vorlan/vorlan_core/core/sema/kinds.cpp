@@ -64,6 +64,7 @@ void Sema::kind_dims(const std::vector<Dim>& dims, NameScope& sc) {
         if (k == Kind::Linear && d.set->kind != Expr::K::Range)
             diag("model", d.set->pos, "a decision variable cannot appear in a set expression: " + quote(*d.set));
         if (!d.binder.empty()) sc.locals.push_back(d.binder);
+        sc.locals.insert(sc.locals.end(), d.pattern.begin(), d.pattern.end());
     }
 }
 
@@ -90,6 +91,14 @@ Kind Sema::chain_kind(const Expr& e, NameScope& sc) {
                 diag("model", e.pos, "non-linear term " + chain_text() +
                                          ": the product of two decision-variable expressions is not linear; multiply "
                                          "a variable only by data");
+                acc = Kind::NonLinear;
+            } else {
+                acc = widest(acc, b);
+            }
+        } else if (op == "^") {
+            if (acc == Kind::Linear || b == Kind::Linear) {
+                diag("model", e.pos, "non-linear term " + chain_text() + ": '^' raises data to a power; a power of a "
+                                     "decision-variable expression is not linear");
                 acc = Kind::NonLinear;
             } else {
                 acc = widest(acc, b);

@@ -96,6 +96,7 @@ void Sema::check_dims(const std::vector<Dim>& dims, NameScope& sc) {
     for (auto& d : dims) {
         check_expr(*d.set, sc);
         if (!d.binder.empty()) sc.locals.push_back(d.binder);
+        sc.locals.insert(sc.locals.end(), d.pattern.begin(), d.pattern.end());
     }
 }
 
@@ -165,6 +166,10 @@ void Sema::check_names() {
                     bsc.uses_var = false;
                     if (it.lo) check_expr(*it.lo, bsc);
                     if (it.hi) check_expr(*it.hi, bsc);
+                    if (auto d = declared_.find(it.domain); !it.domain.empty() && d != declared_.end() &&
+                                                            d->second != Symbol::K::Range)
+                        diag("model", it.lo->pos, "'" + it.domain + "' is not a range; the domain of '" + it.name +
+                                                      "' is a range's name or bounds 'lo..hi'");
                     if (it.lo && bsc.uses_var)
                         diag("model", it.lo->pos, "variable bounds of '" + it.name +
                                                       "' must be data; they cannot use decision variables");

@@ -199,6 +199,7 @@ public:
     Value eval(const Expr& e);
     const Value* name_ref(const Expr& e);
     Value arith(const std::string& op, Value a, Value b, const Expr& whole, const Expr& lhs, const Expr& rhs);
+    Value power(Value a, Value b, const Expr& whole, const Expr& rhs);
     int compare_vals(const Value& a, const Value& b, const Expr& e);
     static bool cmp_holds(const std::string& op, int c);
     void each(const std::vector<Iterator>& its, std::size_t k, FunctionRef<void()> fn);
@@ -223,6 +224,7 @@ public:
     void each_cell_from(const std::vector<Dim>& dims, const std::vector<std::shared_ptr<SetV>>& sets, std::size_t k,
                         std::size_t flat, std::vector<std::size_t>& pos,
                         FunctionRef<void(std::size_t, const std::vector<std::size_t>&)> fn);
+    void bind_components(const Dim& d, const SetV& s, std::size_t i);
     void eval_data(const Item& it, Symbol& sym);
     void fill_from_literal(const Expr& e, const std::vector<std::shared_ptr<SetV>>& dims, std::size_t k,
                            const TypeRef& et, const std::string& name, std::vector<std::size_t>& pos, ArrV& out,

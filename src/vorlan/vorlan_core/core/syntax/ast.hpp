@@ -72,6 +72,7 @@ struct TypeRef {
 struct Dim {
     Pos pos;
     std::string binder;  // "" unless `i in S`
+    std::vector<std::string> pattern;  // `<i, j> in S`: one name per tuple component
     ExprP set;
 };
 
@@ -126,6 +127,7 @@ struct Item {
     std::vector<WithClause> with; // `with a in A, b, c in B`
     std::string vtype;            // Dvar: float float+ int int+ boolean
     ExprP lo, hi;                 // Dvar bounds
+    std::string domain;           // Dvar: the range named as its domain (`in R`), else ""
     Pos bounds_pos;               // Dvar: the `in` before the bounds
     bool maximize = false;        // Objective
     std::vector<TupleField> fields;  // Tuple

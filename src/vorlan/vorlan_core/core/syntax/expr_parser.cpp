@@ -93,9 +93,28 @@ ExprP ModelParser::add_expr() {
 }
 
 ExprP ModelParser::mul_expr() {
-    return chain(&ModelParser::unary_expr, [](const Token& t) {
-        return t.is_op("*") || t.is_op("/") || t.is_kw("div") || t.is_kw("mod") || t.is_kw("inter");
+    ExprP e = chain(&ModelParser::pow_expr, [](const Token& t) {
+        return t.is_op("*") || t.is_op("/") || t.is_op("%") || t.is_kw("div") || t.is_kw("mod") || t.is_kw("inter");
     });
+    // `%` is `mod`: one operator for everything after the parser.
+    if (e->kind == Expr::K::Nary)
+        for (auto& op : e->ops)
+            if (op == "%") op = "mod";
+    return e;
+}
+
+// `a ^ b ^ c` is `a ^ (b ^ c)`: a Nary node of one `^` per level, nested to the right.
+ExprP ModelParser::pow_expr() {
+    ExprP base = unary_expr();
+    if (!cur().is_op("^")) return base;
+    DepthGuard g(*this, cur().pos);
+    auto e = std::make_unique<Expr>(Expr::K::Nary, base->pos);
+    e->begin = base->begin;
+    e->kids.push_back(std::move(base));
+    e->ops.push_back(take_tracked().text);
+    e->kids.push_back(pow_expr());
+    e->end = e->kids.back()->end;
+    return e;
 }
 
 ExprP ModelParser::unary_expr() {
@@ -193,7 +212,7 @@ void ModelParser::iterators(std::vector<Iterator>& out) {
 
 bool ModelParser::is_builtin(const std::string& s) {
     static const char* names[] = {"abs", "card", "asSet", "ord", "first", "last", "item", "floor", "ceil",
-                                  "round", "sqrt", "exp", "log", "pow", "minl", "maxl", "min", "max"};
+                                  "round", "sqrt", "exp", "log", "pow", "minl", "maxl", "ftoi", "min", "max"};
     for (auto n : names)
         if (s == n) return true;
     return false;
@@ -234,7 +253,7 @@ ExprP ModelParser::primary() {
                                        "extra variables and linear constraints");
                 throw Fail{{t.pos, "unknown function '" + t.text +
                                        "' (built-ins: abs card asSet ord first last item floor ceil round "
-                                       "sqrt exp log pow minl maxl; aggregates: sum prod min max)"}};
+                                       "sqrt exp log pow minl maxl ftoi; aggregates: sum prod min max)"}};
             }
             auto e = node(Expr::K::Name, t);
             e->text = t.text;

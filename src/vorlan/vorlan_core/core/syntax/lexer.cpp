@@ -17,7 +17,7 @@ constexpr std::array<std::string_view, 58> kKeywords = {
     "sum", "prod", "min", "max", "in", "not", "if", "else", "union", "inter", "diff",
     "symdiff", "mod", "div", "setof", "key", "execute", "infinity", "maxint", "abs", "card",
     "asSet", "ord", "first", "last", "item", "floor", "ceil", "round", "sqrt", "exp", "log",
-    "pow", "minl", "maxl", "float+", "int+", "true", "false", "", ""};
+    "pow", "minl", "maxl", "float+", "int+", "true", "false", "ftoi", ""};
 
 bool ident_start(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool ident_char(char c) { return ident_start(c) || (c >= '0' && c <= '9'); }
@@ -185,6 +185,8 @@ std::size_t op_length(char c0, char c1, char c2, bool data) {
         case '#': return data && c1 == '[' ? 2 : 0;
         case ']': return data && c1 == '#' ? 2 : 1;
         case '/':
+        case '%':
+        case '^':
         case ';':
         case ',':
         case ':':

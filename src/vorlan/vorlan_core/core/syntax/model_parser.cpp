@@ -43,6 +43,13 @@ void ModelParser::dims(std::vector<Dim>& out) {
             if (cur().kind == Tok::Ident && ahead(1).is_kw("in")) {
                 d.binder = take().text;
                 take();
+            } else if (cur().is_op("<")) {
+                // `[<i, j> in Arcs]`: each name binds one component of the element.
+                take();
+                do d.pattern.push_back(expect_ident("a name in the tuple pattern").text);
+                while (accept_op(","));
+                expect_op(">", "to close the tuple pattern");
+                if (!accept_kw("in")) fail("'in' after the tuple pattern");
             }
             d.set = range_expr();
             out.push_back(std::move(d));
@@ -51,6 +58,20 @@ void ModelParser::dims(std::vector<Dim>& out) {
         } while (accept_op(","));
         expect_op("]", "to close the index set");
     }
+}
+
+// `first(R)` or `last(R)` for a variable whose domain is the range R, spanning R's name.
+ExprP ModelParser::domain_bound(const char* fn, const Expr& range) {
+    auto call = std::make_unique<Expr>(Expr::K::Call, range.pos);
+    call->text = fn;
+    call->begin = range.begin;
+    call->end = range.end;
+    auto name = std::make_unique<Expr>(Expr::K::Name, range.pos);
+    name->text = range.text;
+    name->begin = range.begin;
+    name->end = range.end;
+    call->kids.push_back(std::move(name));
+    return call;
 }
 
 // `name:` or `name[...]...:` ahead; bounded scan.
@@ -252,9 +273,17 @@ Item ModelParser::item() {
         it.bounds_pos = cur().pos;
         if (accept_kw("in")) {
             ExprP r = range_expr();
-            if (r->kind != Expr::K::Range) throw Fail{{r->pos, "expected bounds 'lo..hi' after 'in'"}};
-            it.lo = std::move(r->kids[0]);
-            it.hi = std::move(r->kids[1]);
+            if (r->kind == Expr::K::Name) {
+                // A range's name as the domain: its first and last values are the bounds.
+                it.domain = r->text;
+                it.lo = domain_bound("first", *r);
+                it.hi = domain_bound("last", *r);
+            } else if (r->kind != Expr::K::Range) {
+                throw Fail{{r->pos, "expected bounds 'lo..hi' or a range's name after 'in'"}};
+            } else {
+                it.lo = std::move(r->kids[0]);
+                it.hi = std::move(r->kids[1]);
+            }
         }
         end_stmt("variable declaration");
         return it;

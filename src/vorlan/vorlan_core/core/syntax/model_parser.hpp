@@ -39,6 +39,8 @@ private:
     ExprP range_expr();
     ExprP add_expr();
     ExprP mul_expr();
+    ExprP pow_expr();
+    static ExprP domain_bound(const char* fn, const Expr& range);
     ExprP unary_expr();
     void index_args(Expr& e);
     ExprP postfix_expr();
