@@ -144,8 +144,17 @@ void validate(const c::Instance& inst) {
             if (!finite(t.coef)) throw bad(where + " has coefficient " + number(t.coef));
         }
     };
-    for (const auto& v : inst.variables)
-        if (std::isnan(v.lower) || std::isnan(v.upper)) throw bad("variable " + raw_name(v.name, v.index) + " has a NaN bound");
+    for (const auto& b : inst.variables.blocks()) {
+        auto nan = [](double x) { return std::isnan(x); };
+        if (!nan(b.lower) && !nan(b.upper) && std::none_of(b.lowers.begin(), b.lowers.end(), nan) &&
+            std::none_of(b.uppers.begin(), b.uppers.end(), nan))
+            continue;
+        for (std::size_t k = 0; k < b.count; ++k) {
+            if (!nan(b.lower_of(k)) && !nan(b.upper_of(k))) continue;
+            const auto v = inst.variables[b.first + k];
+            throw bad("variable " + raw_name(v.name, v.index) + " has a NaN bound");
+        }
+    }
     check_terms(inst.objective.terms, "the objective");
     if (!finite(inst.objective.constant)) throw bad("the objective has constant " + number(inst.objective.constant));
     for (std::size_t i = 0; i < inst.rows.size(); ++i) {
@@ -214,7 +223,7 @@ void write_mps(std::ostream& os, const c::Instance& inst, const std::string& pro
     out += "COLUMNS\n";
     bool in_int = false;
     for (std::size_t j = 0; j < cols.size(); ++j) {
-        bool integer = inst.variables[j].integer;
+        bool integer = inst.variables.integer(j);
         if (integer != in_int) {
             out += integer ? "    MARKER  'MARKER'  'INTORG'\n" : "    MARKER  'MARKER'  'INTEND'\n";
             in_int = integer;
@@ -427,7 +436,7 @@ void write_lp(std::ostream& os, const c::Instance& inst, const std::string& prob
     {
         LpLine line(out);
         for (std::size_t j = 0; j < inst.variables.size(); ++j) {
-            if (!inst.variables[j].integer) continue;
+            if (!inst.variables.integer(j)) continue;
             if (!general) out += "General\n";
             general = true;
             line.word(names.columns[j]);

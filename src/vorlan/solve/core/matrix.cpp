@@ -19,10 +19,15 @@ MatrixForm matrix_form(const c::Instance& inst) {
     m.col_lower.reserve(n);
     m.col_upper.reserve(n);
     m.integrality.reserve(n);
-    for (const auto& v : inst.variables) {
-        m.col_lower.push_back(v.lower);
-        m.col_upper.push_back(v.upper);
-        m.integrality.push_back(v.integer ? 1 : 0);
+    for (const auto& b : inst.variables.blocks()) {
+        if (b.lowers.empty()) {
+            m.col_lower.insert(m.col_lower.end(), b.count, b.lower);
+            m.col_upper.insert(m.col_upper.end(), b.count, b.upper);
+        } else {
+            m.col_lower.insert(m.col_lower.end(), b.lowers.begin(), b.lowers.end());
+            m.col_upper.insert(m.col_upper.end(), b.uppers.begin(), b.uppers.end());
+        }
+        m.integrality.insert(m.integrality.end(), b.count, b.integer ? 1 : 0);
     }
 
     std::size_t nnz = 0;
