@@ -103,6 +103,7 @@ def make_case(case):
 
 
 def build_vorlan(model, d):
+    import numpy  # noqa: F401  (loaded before the step, as for the peers: the arrays are numpy's)
     import vorlan.solve as vs
     text = data_text(d)
 

@@ -69,9 +69,13 @@ double seconds_or_inf(const py::object& time_limit) {
     return t;
 }
 
+// A NumPy array over v's buffer, which it takes over: no copy of a large matrix.
 template <typename T>
-py::array_t<T> array(const std::vector<T>& v) {
-    return py::array_t<T>(static_cast<py::ssize_t>(v.size()), v.data());
+py::array_t<T> array(std::vector<T>&& v) {
+    if (v.empty()) return py::array_t<T>(0);
+    auto* owned = new std::vector<T>(std::move(v));
+    py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
 }
 
 py::tuple index_tuple(const std::vector<c::IndexValue>& index) {
@@ -129,7 +133,7 @@ py::dict matrices_of(const c::Instance& inst, bool names) {
     s::MatrixForm m = s::matrix_form(inst);
     py::dict out;
     out["maximize"] = m.maximize;
-    out["c"] = array(m.c);
+    out["c"] = array(std::move(m.c));
     out["offset"] = m.offset;
     // 32-bit offsets when they fit: the sparse matrix then needs no index conversion.
     if (!m.indptr.empty() && m.indptr.back() <= INT32_MAX) {
@@ -138,15 +142,15 @@ py::dict matrices_of(const c::Instance& inst, bool names) {
         for (std::size_t k = 0; k < m.indptr.size(); ++k) p[k] = static_cast<std::int32_t>(m.indptr[k]);
         out["indptr"] = ip;
     } else {
-        out["indptr"] = array(m.indptr);
+        out["indptr"] = array(std::move(m.indptr));
     }
-    out["indices"] = array(m.indices);
-    out["data"] = array(m.data);
-    out["row_lower"] = array(m.row_lower);
-    out["row_upper"] = array(m.row_upper);
-    out["col_lower"] = array(m.col_lower);
-    out["col_upper"] = array(m.col_upper);
-    out["integrality"] = array(m.integrality);
+    out["indices"] = array(std::move(m.indices));
+    out["data"] = array(std::move(m.data));
+    out["row_lower"] = array(std::move(m.row_lower));
+    out["row_upper"] = array(std::move(m.row_upper));
+    out["col_lower"] = array(std::move(m.col_lower));
+    out["col_upper"] = array(std::move(m.col_upper));
+    out["integrality"] = array(std::move(m.integrality));
     if (!names) return out;
     out["columns"] = column_keys(inst.variables);
     py::list rows;

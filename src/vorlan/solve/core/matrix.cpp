@@ -3,10 +3,22 @@
 #include <algorithm>
 
 #include "solve/core/export.hpp"
+#include "vorlan_core/core/huge_pages.hpp"
 
 namespace vorlan::solve {
 
 namespace c = vorlan::compiler;
+
+namespace {
+
+// Room for n elements, backed by huge pages where the kernel offers them (see huge_pages.hpp).
+template <typename T>
+void reserve_large(std::vector<T>& v, std::size_t n) {
+    v.reserve(n);
+    c::prefer_huge_pages(v.data(), n * sizeof(T));
+}
+
+}  // namespace
 
 MatrixForm matrix_form(const c::Instance& inst) {
     validate(inst);
@@ -14,11 +26,12 @@ MatrixForm matrix_form(const c::Instance& inst) {
     const std::size_t n = inst.variables.size();
     m.maximize = inst.objective.sense == c::Objective::Sense::Maximize;
     m.offset = inst.objective.constant;
+    reserve_large(m.c, n);
     m.c.assign(n, 0.0);
     for (const auto& t : inst.objective.terms) m.c[t.var] += t.coef;
-    m.col_lower.reserve(n);
-    m.col_upper.reserve(n);
-    m.integrality.reserve(n);
+    reserve_large(m.col_lower, n);
+    reserve_large(m.col_upper, n);
+    reserve_large(m.integrality, n);
     for (const auto& b : inst.variables.blocks()) {
         if (b.lowers.empty()) {
             m.col_lower.insert(m.col_lower.end(), b.count, b.lower);
@@ -32,8 +45,8 @@ MatrixForm matrix_form(const c::Instance& inst) {
 
     std::size_t nnz = 0;
     for (const auto& r : inst.rows) nnz += r.terms.size();
-    m.indices.reserve(nnz);
-    m.data.reserve(nnz);
+    reserve_large(m.indices, nnz);
+    reserve_large(m.data, nnz);
     m.indptr.push_back(0);
     // Dense scratch row: sums repeated columns without sorting a map per row.
     std::vector<double> acc(n, 0.0);
