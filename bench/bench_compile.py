@@ -264,11 +264,14 @@ def child(tool, case):
     model, d = make_case(case)
     step = BUILDERS[tool](model, d)
     before = rss_mb()
+    r0 = resource.getrusage(resource.RUSAGE_SELF)
     t0 = time.perf_counter()
     built = step()  # kept alive: tearing the model down is not part of building it
     seconds = time.perf_counter() - t0
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
-    print(json.dumps({"seconds": seconds, "peak_mb": peak, "build_mb": max(0.0, peak - before)}))
+    r1 = resource.getrusage(resource.RUSAGE_SELF)
+    cpu = r1.ru_utime + r1.ru_stime - r0.ru_utime - r0.ru_stime
+    peak = r1.ru_maxrss / 1024
+    print(json.dumps({"seconds": seconds, "cpu": cpu, "peak_mb": peak, "build_mb": max(0.0, peak - before)}))
     sys.stdout.flush()
     os._exit(0 if built is not None else 1)  # skip the teardown of a large model
 
@@ -292,10 +295,10 @@ def measure(tool, case, repeat):
 
 def cell(r):
     if r is None:
-        return f"{'-':>18}"
+        return f"{'-':>25}"
     if "error" in r:
-        return f"{'failed':>18}"
-    return f"{r['seconds']:8.3f}s {r['build_mb']:7.0f}MB"
+        return f"{'failed':>25}"
+    return f"{r['seconds']:7.3f}s {r['cpu']:7.3f}s {r['build_mb']:6.0f}MB"
 
 
 def main():
@@ -319,7 +322,7 @@ def main():
         m, k = (int(x) for x in args.facility.split("x"))
         cases.append((f"facility:{m}x{k}", f"facility {m}x{k} (MILP)", 3 * m * k + 2 * m))
 
-    head = f"{'case':<26} {'nonzeros':>9} " + " ".join(f"{t + ' time / build mem':>18}" for t in tools)
+    head = f"{'case':<26} {'nonzeros':>9} " + " ".join(f"{t + ' time/cpu/build mem':>25}" for t in tools)
     ratios = [t for t in tools if t != "vorlan"] if "vorlan" in tools else []
     head += "".join(f" {'vs ' + t:>12}" for t in ratios)
     print(head, flush=True)
@@ -339,8 +342,11 @@ def main():
             else:
                 line += f" {'-':>12}"
         print(line, flush=True)
-    print("\nnonzeros count the objective and constraint coefficients; 'vs' = their time / ours, "
-          "their build memory / ours.", flush=True)
+    print("\nnonzeros count the objective and constraint coefficients; time is wall-clock (the fastest of "
+          "--repeat runs), cpu the process's user + system time in that run (all threads); 'vs' = their time / "
+          "ours, their build memory / ours.", flush=True)
+    print(f"load average at the end: {' '.join(f'{x:.2f}' for x in os.getloadavg())} on {os.cpu_count()} cores",
+          flush=True)
     for f in failures:
         print("failed:", f, file=sys.stderr)
     sys.exit(1 if failures else 0)
