@@ -135,9 +135,17 @@ ExportNames make_names(const c::Instance& inst) {
     return names;
 }
 
-void validate(const c::Instance& inst) {
+namespace {
+
+void check_instance(const c::Instance& inst, bool with_terms) {
     const auto n = static_cast<std::int64_t>(inst.variables.size());
-    auto check_terms = [&](const std::vector<c::Term>& terms, const std::string& where) {
+    auto check_terms = [&](const std::vector<c::Term>& terms, auto&& where_of) {
+        if (!with_terms) return;
+        // One pass without branches for the usual case; the slow one only names the problem.
+        bool ok = true;
+        for (const auto& t : terms) ok &= valid_term(t, static_cast<std::size_t>(n));
+        if (ok) return;
+        const std::string where = where_of();
         for (const auto& t : terms) {
             if (t.var < 0 || t.var >= n)
                 throw bad(where + " refers to variable #" + std::to_string(t.var) + " of " + std::to_string(n));
@@ -155,15 +163,29 @@ void validate(const c::Instance& inst) {
             throw bad("variable " + raw_name(v.name, v.index) + " has a NaN bound");
         }
     }
-    check_terms(inst.objective.terms, "the objective");
+    check_terms(inst.objective.terms, [] { return std::string("the objective"); });
     if (!finite(inst.objective.constant)) throw bad("the objective has constant " + number(inst.objective.constant));
     for (std::size_t i = 0; i < inst.rows.size(); ++i) {
         const auto& r = inst.rows[i];
-        std::string where = std::string("row ").append(
-            r.label.empty() ? std::string("#").append(std::to_string(i + 1)) : raw_name(r.label, r.index));
+        auto where = [&] {
+            return std::string("row ").append(
+                r.label.empty() ? std::string("#").append(std::to_string(i + 1)) : raw_name(r.label, r.index));
+        };
         check_terms(r.terms, where);
         if (std::isnan(r.lower) || std::isnan(r.upper) || r.lower == c::kInf || r.upper == -c::kInf)
-            throw bad(where + " has bounds [" + number(r.lower) + ", " + number(r.upper) + "]");
+            throw bad(where() + " has bounds [" + number(r.lower) + ", " + number(r.upper) + "]");
+    }
+}
+
+}  // namespace
+
+void validate(const c::Instance& inst, bool with_terms) {
+    if (with_terms) return check_instance(inst, true);
+    try {
+        check_instance(inst, false);
+    } catch (const std::invalid_argument&) {
+        check_instance(inst, true);  // the first problem in the order the full check meets them
+        throw;
     }
 }
 
