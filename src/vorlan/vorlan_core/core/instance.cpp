@@ -129,29 +129,8 @@ void Variables::add_block(Block b) {
 }
 
 void Variables::resize(std::size_t n) {
+    if (n < size_) throw std::length_error("Variables::resize: variables are never removed");
     while (size_ < n) push_back(Variable{});
-    while (size_ > n) {
-        Block& b = blocks_.back();
-        std::size_t keep = b.first < n ? n - b.first : 0;
-        if (keep == 0) {
-            size_ = b.first;
-            blocks_.pop_back();
-            continue;
-        }
-        // Only whole trailing blocks or a one-dimensional block can lose part of its variables.
-        if (b.dims.size() > 1) throw std::length_error("Variables::resize: cannot cut a block of several dimensions");
-        b.count = keep;
-        if (!b.dims.empty()) {
-            Dim& d = b.dims[0];
-            d.count = keep;
-            if (!d.is_range) {
-                d.offsets.resize(keep + 1);
-                d.values.resize(d.offsets.back());
-            }
-        }
-        if (!b.lowers.empty()) b.lowers.resize(keep), b.uppers.resize(keep);
-        size_ = n;
-    }
 }
 
 }  // namespace vorlan::compiler

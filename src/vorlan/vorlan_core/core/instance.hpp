@@ -71,7 +71,7 @@ public:
 
     void push_back(const Variable& v);
     void add_block(Block b);       // sets b.first
-    void resize(std::size_t n);    // drops the last variables, or appends default ones
+    void resize(std::size_t n);    // appends default variables up to n (never fewer)
 
     class iterator {
     public:
