@@ -1,16 +1,19 @@
-"""Compile-and-expand time and peak memory of the Vorlan compiler on generated
-transportation LPs and a capacitated facility-location MILP, next to building the same
-model in Pyomo and in PuLP in the same run.
+"""Text to solver matrix: time and build memory of the Vorlan compiler on generated
+transportation LPs and a capacitated facility-location MILP, next to building the same model
+with linopy, pyoptinterface, Pyomo and PuLP in the same run.
 
     PYTHONPATH=build/dev-NAME/stage .venv/bin/python bench/bench_compile.py
-        [--sizes 100,300,1000] [--facility 1000x1000] [--tools vorlan,pyomo,pulp] [--repeat 1]
+        [--sizes 100,300,1000] [--facility 1000x1000] [--tools vorlan,linopy,poi,pyomo,pulp] [--repeat 1]
 
-Pyomo and PuLP come from requirements/bench.txt. Every measurement runs in its own
-process, so "peak" is that process's high-water RSS and "build" is the peak minus the RSS
-just before the timed step (the generated data already in memory). Our timed step is
-QelCompiler.compile_model on the model and data texts: lexing, parsing, data binding and
-checking and expansion into the flat instance. The Pyomo and PuLP steps start from Python
-dicts that are already built, so they carry no parsing at all.
+The peers come from requirements/bench.txt. Every measurement runs in its own process, so
+"peak" is that process's high-water RSS and "build" is the peak minus the RSS just before the
+timed step (the generated data and the imported library already in memory). Our timed step is
+vorlan.solve.matrices(model text, data text, names=False): lexing, parsing, data binding and
+checking, expansion into the flat instance and the solver arrays (objective, CSR matrix, row and
+column bounds). linopy starts from numpy arrays already built and ends with its CSR matrix and
+objective vector; pyoptinterface (poi) starts from the same arrays and ends with the model
+loaded into HiGHS; Pyomo and PuLP start from Python dicts and end with their model objects.
+None of the peers parses any text.
 """
 
 import argparse
@@ -100,13 +103,90 @@ def make_case(case):
 
 
 def build_vorlan(model, d):
-    from vorlan.vorlan_core import QelCompiler
+    import numpy  # noqa: F401  (loaded before the step, as for the peers: the arrays are numpy's)
+    import vorlan.solve as vs
     text = data_text(d)
 
     def step():
-        c = QelCompiler()
-        c.compile_model(model, text)
-        return c
+        return vs.matrices(model, text, names=False)
+    return step
+
+
+def arrays(d):
+    """The data as numpy arrays: (W, J, per-W vector, per-J vector, W x J costs, fixed costs or None)."""
+    import numpy as np
+    if "cost" in d:
+        return d["W"], d["S"], np.array(d["supply"], float), np.array(d["demand"], float), \
+            np.array(d["cost"], float), None
+    return d["W"], d["R"], np.array(d["capacity"], float), np.array(d["demand"], float), \
+        np.array(d["shipCost"], float), np.array(d["fixedCost"], float)
+
+
+def build_linopy(model, d):
+    import linopy
+    import pandas as pd
+    import xarray as xr
+    W, J, per_w, per_j, cost, fixed = arrays(d)
+
+    def step():
+        m = linopy.Model()
+        wi, ji = pd.Index(W, name="w"), pd.Index(J, name="j")
+        ship = m.add_variables(lower=0, coords=[wi, ji], name="ship")
+        obj = (xr.DataArray(cost, coords=[wi, ji]) * ship).sum()
+        if fixed is not None:
+            opened = m.add_variables(coords=[wi], name="open", binary=True)
+            obj = obj + (xr.DataArray(fixed, coords=[wi]) * opened).sum()
+            m.add_constraints(ship.sum("w") == xr.DataArray(per_j, coords=[ji]), name="serve")
+            m.add_constraints(ship.sum("j") - xr.DataArray(per_w, coords=[wi]) * opened <= 0, name="cap")
+        else:
+            m.add_constraints(ship.sum("j") <= xr.DataArray(per_w, coords=[wi]), name="out")
+            m.add_constraints(ship.sum("w") == xr.DataArray(per_j, coords=[ji]), name="meet")
+        m.add_objective(obj)
+        return m.matrices.A, m.matrices.c
+    return step
+
+
+def build_poi(model, d):
+    import pyoptinterface as poi
+    from pyoptinterface import highs
+    import glob
+    import highspy
+    # The HiGHS library that highspy (pinned in dev.txt) ships.
+    shipped = sorted(glob.glob(os.path.join(os.path.dirname(highspy.__file__), "libhighs.so*")))
+    if not any(highs.load_library(p) for p in shipped):
+        raise RuntimeError("pyoptinterface found no HiGHS library in highspy")
+    W, J, per_w, per_j, cost, fixed = arrays(d)
+    per_w, per_j, cost = per_w.tolist(), per_j.tolist(), cost.tolist()
+    fixed = None if fixed is None else fixed.tolist()
+
+    def step():
+        m = highs.Model()
+        m.set_model_attribute(poi.ModelAttribute.Silent, True)
+        n, k = len(W), len(J)
+        ship = [[m.add_variable(lb=0.0) for _ in range(k)] for _ in range(n)]
+        obj = poi.ExprBuilder()
+        for i in range(n):
+            row = ship[i]
+            ci = cost[i]
+            for j in range(k):
+                obj.add_affine_term(row[j], ci[j])
+        if fixed is not None:
+            opened = [m.add_variable(domain=poi.VariableDomain.Binary) for _ in range(n)]
+            for i in range(n):
+                obj.add_affine_term(opened[i], fixed[i])
+            for j in range(k):
+                m.add_linear_constraint(poi.quicksum(ship[i][j] for i in range(n)), poi.Eq, per_j[j])
+            for i in range(n):
+                e = poi.quicksum(ship[i])
+                e.add_affine_term(opened[i], -per_w[i])
+                m.add_linear_constraint(e, poi.Leq, 0.0)
+        else:
+            for i in range(n):
+                m.add_linear_constraint(poi.quicksum(ship[i]), poi.Leq, per_w[i])
+            for j in range(k):
+                m.add_linear_constraint(poi.quicksum(ship[i][j] for i in range(n)), poi.Eq, per_j[j])
+        m.set_objective(obj, poi.ObjectiveSense.Minimize)
+        return m
     return step
 
 
@@ -171,7 +251,8 @@ def build_pulp(model, d):
     return step
 
 
-BUILDERS = {"vorlan": build_vorlan, "pyomo": build_pyomo, "pulp": build_pulp}
+BUILDERS = {"vorlan": build_vorlan, "linopy": build_linopy, "poi": build_poi, "pyomo": build_pyomo,
+            "pulp": build_pulp}
 
 
 def rss_mb():
@@ -183,11 +264,14 @@ def child(tool, case):
     model, d = make_case(case)
     step = BUILDERS[tool](model, d)
     before = rss_mb()
+    r0 = resource.getrusage(resource.RUSAGE_SELF)
     t0 = time.perf_counter()
     built = step()  # kept alive: tearing the model down is not part of building it
     seconds = time.perf_counter() - t0
-    peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
-    print(json.dumps({"seconds": seconds, "peak_mb": peak, "build_mb": max(0.0, peak - before)}))
+    r1 = resource.getrusage(resource.RUSAGE_SELF)
+    cpu = r1.ru_utime + r1.ru_stime - r0.ru_utime - r0.ru_stime
+    peak = r1.ru_maxrss / 1024
+    print(json.dumps({"seconds": seconds, "cpu": cpu, "peak_mb": peak, "build_mb": max(0.0, peak - before)}))
     sys.stdout.flush()
     os._exit(0 if built is not None else 1)  # skip the teardown of a large model
 
@@ -211,17 +295,17 @@ def measure(tool, case, repeat):
 
 def cell(r):
     if r is None:
-        return f"{'-':>18}"
+        return f"{'-':>25}"
     if "error" in r:
-        return f"{'failed':>18}"
-    return f"{r['seconds']:8.3f}s {r['build_mb']:7.0f}MB"
+        return f"{'failed':>25}"
+    return f"{r['seconds']:7.3f}s {r['cpu']:7.3f}s {r['build_mb']:6.0f}MB"
 
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     ap.add_argument("--sizes", default="100,300,1000", help="transportation sizes n (n x n)")
     ap.add_argument("--facility", default="1000x1000", help="facilities x customers, '' to skip")
-    ap.add_argument("--tools", default="vorlan,pyomo,pulp")
+    ap.add_argument("--tools", default="vorlan,linopy,poi,pyomo,pulp")
     ap.add_argument("--repeat", type=int, default=1, help="runs per cell; the fastest is kept")
     ap.add_argument("--child", nargs=2, metavar=("TOOL", "CASE"), help=argparse.SUPPRESS)
     args = ap.parse_args()
@@ -238,7 +322,7 @@ def main():
         m, k = (int(x) for x in args.facility.split("x"))
         cases.append((f"facility:{m}x{k}", f"facility {m}x{k} (MILP)", 3 * m * k + 2 * m))
 
-    head = f"{'case':<26} {'nonzeros':>9} " + " ".join(f"{t + ' time / build mem':>18}" for t in tools)
+    head = f"{'case':<26} {'nonzeros':>9} " + " ".join(f"{t + ' time/cpu/build mem':>25}" for t in tools)
     ratios = [t for t in tools if t != "vorlan"] if "vorlan" in tools else []
     head += "".join(f" {'vs ' + t:>12}" for t in ratios)
     print(head, flush=True)
@@ -258,8 +342,11 @@ def main():
             else:
                 line += f" {'-':>12}"
         print(line, flush=True)
-    print("\nnonzeros count the objective and constraint coefficients; 'vs' = their time / ours, "
-          "their build memory / ours.", flush=True)
+    print("\nnonzeros count the objective and constraint coefficients; time is wall-clock (the fastest of "
+          "--repeat runs), cpu the process's user + system time in that run (all threads); 'vs' = their time / "
+          "ours, their build memory / ours.", flush=True)
+    print(f"load average at the end: {' '.join(f'{x:.2f}' for x in os.getloadavg())} on {os.cpu_count()} cores",
+          flush=True)
     for f in failures:
         print("failed:", f, file=sys.stderr)
     sys.exit(1 if failures else 0)

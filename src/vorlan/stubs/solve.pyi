@@ -7,9 +7,10 @@ from vorlan.vorlan_core import QelCompiler
 
 _Path = str | bytes | os.PathLike[str] | os.PathLike[bytes]
 
-def matrices(model_code: str, data_code: str) -> dict[str, Any]:
+def matrices(model_code: str, data_code: str, names: bool = True) -> dict[str, Any]:
     """The flat instance of the compiled pair as milp-style arrays (c, offset, maximize, the
-    constraint matrix in CSR form with row bounds, column bounds, integrality, names)."""
+    constraint matrix in CSR form with row bounds, column bounds, integrality, and with names
+    the (name, index) of every column and row)."""
 
 @overload
 def solve(compiler: QelCompiler, time_limit: float | None = None) -> dict[str, Any]:

@@ -231,7 +231,7 @@ TEST(SolveExport, InvalidInstancesAreRefused) {
     add("NaN coefficient", [](c::Instance& in) { in.rows[0].terms[0].coef = std::nan(""); });
     add("infinite coefficient", [](c::Instance& in) { in.objective.terms = {{0, kInf}}; });
     add("infinite constant", [](c::Instance& in) { in.objective.constant = -kInf; });
-    add("NaN bound", [](c::Instance& in) { in.variables[0].upper = std::nan(""); });
+    add("NaN bound", [](c::Instance& in) { in.variables = {var("x", {}, 0, std::nan(""))}; });
     add("NaN row side", [](c::Instance& in) { in.rows[0].lower = std::nan(""); });
     add("row at least +inf", [](c::Instance& in) { in.rows[0].lower = kInf; in.rows[0].upper = kInf; });
     add("row at most -inf", [](c::Instance& in) { in.rows[0].lower = -kInf; in.rows[0].upper = -kInf; });

@@ -14,11 +14,10 @@ TEST(SolveMatrix, RowsColumnsAndBounds) {
         c::Variable v;
         v.name = "v";
         v.index = {std::int64_t{j}};
+        if (j == 1) v.lower = -kInf;
+        if (j == 2) v.upper = 4, v.integer = true;
         in.variables.push_back(v);
     }
-    in.variables[1].lower = -kInf;
-    in.variables[2].upper = 4;
-    in.variables[2].integer = true;
     in.objective.sense = c::Objective::Sense::Maximize;
     in.objective.terms = {{2, 1}, {0, 2}, {2, 0.5}};
     in.objective.constant = -3;

@@ -69,9 +69,13 @@ double seconds_or_inf(const py::object& time_limit) {
     return t;
 }
 
+// A NumPy array over v's buffer, which it takes over: no copy of a large matrix.
 template <typename T>
-py::array_t<T> array(const std::vector<T>& v) {
-    return py::array_t<T>(static_cast<py::ssize_t>(v.size()), v.data());
+py::array_t<T> array(std::vector<T>&& v) {
+    if (v.empty()) return py::array_t<T>(0);
+    auto* owned = new std::vector<T>(std::move(v));
+    py::capsule owner(owned, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    return py::array_t<T>(static_cast<py::ssize_t>(owned->size()), owned->data(), owner);
 }
 
 py::tuple index_tuple(const std::vector<c::IndexValue>& index) {
@@ -81,13 +85,55 @@ py::tuple index_tuple(const std::vector<c::IndexValue>& index) {
     return t;
 }
 
-// The arrays of milp's problem form plus the (name, index) of every column and kept row.
-py::dict matrices_of(const c::Instance& inst) {
+py::object index_object(const c::IndexValue& v) {
+    return std::visit([](const auto& x) -> py::object { return py::cast(x); }, v);
+}
+
+// (name, index tuple) of every variable. A block's name and the values of each position of
+// its sets are made once and shared by the tuples of all its variables.
+py::list column_keys(const c::Variables& vars) {
+    py::list out(static_cast<py::ssize_t>(vars.size()));
+    for (const auto& b : vars.blocks()) {
+        py::str name(b.name);
+        std::vector<std::vector<std::vector<py::object>>> parts(b.dims.size());  // dim, position, values
+        for (std::size_t d = 0; d < b.dims.size(); ++d) {
+            const auto& dim = b.dims[d];
+            parts[d].resize(dim.count);
+            for (std::size_t k = 0; k < dim.count; ++k) {
+                if (dim.is_range) {
+                    parts[d][k].push_back(py::int_(dim.lo + static_cast<std::int64_t>(k)));
+                } else {
+                    for (auto q = dim.offsets[k]; q < dim.offsets[k + 1]; ++q)
+                        parts[d][k].push_back(index_object(dim.values[q]));
+                }
+            }
+        }
+        std::vector<std::size_t> pos(b.dims.size(), 0);
+        for (std::size_t j = 0; j < b.count; ++j) {
+            std::size_t width = 0;
+            for (std::size_t d = 0; d < pos.size(); ++d) width += parts[d][pos[d]].size();
+            py::tuple index(width);
+            std::size_t at = 0;
+            for (std::size_t d = 0; d < pos.size(); ++d)
+                for (const auto& o : parts[d][pos[d]]) PyTuple_SET_ITEM(index.ptr(), at++, o.inc_ref().ptr());
+            PyList_SET_ITEM(out.ptr(), static_cast<py::ssize_t>(b.first + j), py::make_tuple(name, index).release().ptr());
+            for (std::size_t d = pos.size(); d-- > 0;) {
+                if (++pos[d] < b.dims[d].count) break;
+                pos[d] = 0;
+            }
+        }
+    }
+    return out;
+}
+
+// The arrays of milp's problem form plus, with names, the (name, index) of every column and
+// kept row.
+py::dict matrices_of(const c::Instance& inst, bool names) {
     sb::import_solver_module("numpy");
     s::MatrixForm m = s::matrix_form(inst);
     py::dict out;
     out["maximize"] = m.maximize;
-    out["c"] = array(m.c);
+    out["c"] = array(std::move(m.c));
     out["offset"] = m.offset;
     // 32-bit offsets when they fit: the sparse matrix then needs no index conversion.
     if (!m.indptr.empty() && m.indptr.back() <= INT32_MAX) {
@@ -96,18 +142,17 @@ py::dict matrices_of(const c::Instance& inst) {
         for (std::size_t k = 0; k < m.indptr.size(); ++k) p[k] = static_cast<std::int32_t>(m.indptr[k]);
         out["indptr"] = ip;
     } else {
-        out["indptr"] = array(m.indptr);
+        out["indptr"] = array(std::move(m.indptr));
     }
-    out["indices"] = array(m.indices);
-    out["data"] = array(m.data);
-    out["row_lower"] = array(m.row_lower);
-    out["row_upper"] = array(m.row_upper);
-    out["col_lower"] = array(m.col_lower);
-    out["col_upper"] = array(m.col_upper);
-    out["integrality"] = array(m.integrality);
-    py::list columns;
-    for (const auto& v : inst.variables) columns.append(py::make_tuple(v.name, index_tuple(v.index)));
-    out["columns"] = columns;
+    out["indices"] = array(std::move(m.indices));
+    out["data"] = array(std::move(m.data));
+    out["row_lower"] = array(std::move(m.row_lower));
+    out["row_upper"] = array(std::move(m.row_upper));
+    out["col_lower"] = array(std::move(m.col_lower));
+    out["col_upper"] = array(std::move(m.col_upper));
+    out["integrality"] = array(std::move(m.integrality));
+    if (!names) return out;
+    out["columns"] = column_keys(inst.variables);
     py::list rows;
     for (auto i : m.row_source) {
         const auto& r = inst.rows[i];
@@ -158,11 +203,14 @@ PYBIND11_MODULE(solve, m) {
 
     m.def(
         "matrices",
-        [](const std::string& model, const std::string& data) { return matrices_of(*compile_instance(model, data)); },
-        py::arg("model_code"), py::arg("data_code"),
+        [](const std::string& model, const std::string& data, bool names) {
+            return matrices_of(*compile_instance(model, data), names);
+        },
+        py::arg("model_code"), py::arg("data_code"), py::arg("names") = true,
         "Compiles the pair and returns the flat instance as milp-style arrays: c, offset, maximize,\n"
         "the constraint matrix in CSR form (data, indices, indptr) with row_lower/row_upper,\n"
-        "col_lower/col_upper, integrality, and the (name, index) of every column and row.");
+        "col_lower/col_upper, integrality, and the (name, index) of every column and row ('columns'\n"
+        "and 'rows'; left out with names=False, which saves building a tuple per column).");
 
     m.def(
         "solve",

@@ -33,7 +33,7 @@ py::tuple index_tuple(const std::vector<c::IndexValue>& index) {
 }
 
 double rounded(const c::Instance& inst, std::size_t j, double v) {
-    return inst.variables[j].integer ? std::nearbyint(v) : v;
+    return inst.variables.integer(j) ? std::nearbyint(v) : v;
 }
 
 MatrixForm build_form(const c::Instance& inst) {
@@ -301,7 +301,7 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
     for (std::size_t j = 0; j < r.x.size(); ++j) {
         double v = rounded(inst, j, r.x[j]);
         if (std::fabs(v) <= 1e-9) continue;
-        if (nonzero++ < max_values) values.append(py::make_tuple(inst.variables[j].full_name(), v));
+        if (nonzero++ < max_values) values.append(py::make_tuple(inst.variables.full_name(j), v));
     }
     result["values"] = values;
     result["nonzero_count"] = nonzero;
@@ -318,7 +318,7 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
     result["conflicts"] = conflicts;
     result["irreducible"] = a.irreducible;
     py::list unbounded;
-    for (auto j : a.unbounded) unbounded.append(inst.variables[j].full_name());
+    for (auto j : a.unbounded) unbounded.append(inst.variables.full_name(j));
     result["unbounded"] = unbounded;
     result["timings"] = timings;
     result["seconds"] = since(t0);

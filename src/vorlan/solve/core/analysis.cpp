@@ -223,7 +223,7 @@ std::string row_expression(const c::Instance& inst, const c::Row& row, std::size
             out += number_text(a);
             out += '*';
         }
-        out += inst.variables[t.var].full_name();
+        out += inst.variables.full_name(t.var);
         ++shown;
     }
     if (row.terms.empty()) out.assign(1, '0');

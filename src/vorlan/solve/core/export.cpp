@@ -135,26 +135,57 @@ ExportNames make_names(const c::Instance& inst) {
     return names;
 }
 
-void validate(const c::Instance& inst) {
+namespace {
+
+void check_instance(const c::Instance& inst, bool with_terms) {
     const auto n = static_cast<std::int64_t>(inst.variables.size());
-    auto check_terms = [&](const std::vector<c::Term>& terms, const std::string& where) {
+    auto check_terms = [&](const std::vector<c::Term>& terms, auto&& where_of) {
+        if (!with_terms) return;
+        // One pass without branches for the usual case; the slow one only names the problem.
+        bool ok = true;
+        for (const auto& t : terms) ok &= valid_term(t, static_cast<std::size_t>(n));
+        if (ok) return;
+        const std::string where = where_of();
         for (const auto& t : terms) {
             if (t.var < 0 || t.var >= n)
                 throw bad(where + " refers to variable #" + std::to_string(t.var) + " of " + std::to_string(n));
             if (!finite(t.coef)) throw bad(where + " has coefficient " + number(t.coef));
         }
     };
-    for (const auto& v : inst.variables)
-        if (std::isnan(v.lower) || std::isnan(v.upper)) throw bad("variable " + raw_name(v.name, v.index) + " has a NaN bound");
-    check_terms(inst.objective.terms, "the objective");
+    for (const auto& b : inst.variables.blocks()) {
+        auto nan = [](double x) { return std::isnan(x); };
+        if (!nan(b.lower) && !nan(b.upper) && std::none_of(b.lowers.begin(), b.lowers.end(), nan) &&
+            std::none_of(b.uppers.begin(), b.uppers.end(), nan))
+            continue;
+        for (std::size_t k = 0; k < b.count; ++k) {
+            if (!nan(b.lower_of(k)) && !nan(b.upper_of(k))) continue;
+            const auto v = inst.variables[b.first + k];
+            throw bad("variable " + raw_name(v.name, v.index) + " has a NaN bound");
+        }
+    }
+    check_terms(inst.objective.terms, [] { return std::string("the objective"); });
     if (!finite(inst.objective.constant)) throw bad("the objective has constant " + number(inst.objective.constant));
     for (std::size_t i = 0; i < inst.rows.size(); ++i) {
         const auto& r = inst.rows[i];
-        std::string where = std::string("row ").append(
-            r.label.empty() ? std::string("#").append(std::to_string(i + 1)) : raw_name(r.label, r.index));
+        auto where = [&] {
+            return std::string("row ").append(
+                r.label.empty() ? std::string("#").append(std::to_string(i + 1)) : raw_name(r.label, r.index));
+        };
         check_terms(r.terms, where);
         if (std::isnan(r.lower) || std::isnan(r.upper) || r.lower == c::kInf || r.upper == -c::kInf)
-            throw bad(where + " has bounds [" + number(r.lower) + ", " + number(r.upper) + "]");
+            throw bad(where() + " has bounds [" + number(r.lower) + ", " + number(r.upper) + "]");
+    }
+}
+
+}  // namespace
+
+void validate(const c::Instance& inst, bool with_terms) {
+    if (with_terms) return check_instance(inst, true);
+    try {
+        check_instance(inst, false);
+    } catch (const std::invalid_argument&) {
+        check_instance(inst, true);  // the first problem in the order the full check meets them
+        throw;
     }
 }
 
@@ -223,7 +254,7 @@ void write_mps(std::ostream& os, const c::Instance& inst, const std::string& pro
     out += "COLUMNS\n";
     bool in_int = false;
     for (std::size_t j = 0; j < cols.size(); ++j) {
-        bool integer = inst.variables[j].integer;
+        bool integer = inst.variables.integer(j);
         if (integer != in_int) {
             out += integer ? "    MARKER  'MARKER'  'INTORG'\n" : "    MARKER  'MARKER'  'INTEND'\n";
             in_int = integer;
@@ -437,7 +468,7 @@ void write_lp(std::ostream& os, const c::Instance& inst, const std::string& prob
     {
         LpLine line(out);
         for (std::size_t j = 0; j < inst.variables.size(); ++j) {
-            if (!inst.variables[j].integer) continue;
+            if (!inst.variables.integer(j)) continue;
             if (!general) out += "General\n";
             general = true;
             line.word(names.columns[j]);

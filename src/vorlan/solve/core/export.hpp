@@ -1,6 +1,8 @@
 // Export of the compiler's flat linear instance to the two common text formats that
 // other solvers read: free-format MPS and LP. No solver is needed here.
 #pragma once
+#include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <ostream>
 #include <string>
@@ -39,7 +41,12 @@ std::string raw_name(const std::string& name, const std::vector<compiler::IndexV
 // Throws std::invalid_argument for an instance no file could represent faithfully:
 // a term naming no variable, a NaN or infinite coefficient or constant, a NaN bound,
 // or a row side that is infinite on the wrong side (at least +inf, at most -inf).
-void validate(const compiler::Instance& inst);
+// with_terms = false leaves the terms to a caller that checks them on its own way through.
+void validate(const compiler::Instance& inst, bool with_terms = true);
+// A term that names one of n variables with a finite coefficient.
+inline bool valid_term(const compiler::Term& t, std::size_t n) {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(t.var)) < n && std::isfinite(t.coef);
+}
 
 // Both formats hold one objective: a lexicographic one is written as its first goal, with a
 // comment saying so. The sentence of that comment, or "" for a model with one objective.

@@ -18,7 +18,11 @@ inline py::list index_list(const std::vector<IndexValue>& idx) {
     return l;
 }
 
-inline py::tuple term_tuple(const Term& t) { return py::make_tuple(t.var, t.coef); }
+inline py::tuple term_tuple(const Term& t) {
+    const std::int32_t var = t.var;  // copies: a packed field cannot be passed by reference
+    const double coef = t.coef;
+    return py::make_tuple(var, coef);
+}
 
 inline py::list terms_list(const std::vector<Term>& terms) {
     py::list l;

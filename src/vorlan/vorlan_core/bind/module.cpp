@@ -51,7 +51,7 @@ py::object to_py(const vc::HostValue& v) {
 py::dict instance_dict(const vc::Instance& in) {
     py::dict out;
     py::list vars;
-    for (auto& v : in.variables) vars.append(variable_entry(v));
+    for (const auto& v : in.variables) vars.append(variable_entry(v));
     out["variables"] = vars;
     out["objective"] = objective_entry(in.objective);
     if (!in.lower_priority.empty()) out["objectives"] = objectives_list(in);

@@ -1,10 +1,9 @@
 // Declarations evaluated in model order: index sets, data, decision variables and dexprs.
 #include "vorlan_core/core/sema/sema.hpp"
 
-#include "vorlan_core/core/huge_pages.hpp"
-
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace vorlan::compiler {
 
@@ -164,6 +163,38 @@ void Sema::check_with(const Item& it, const Value& value, const DataAssign* a) {
     }
 }
 
+// The index sets of a variable block as the instance keeps them.
+static std::vector<Variables::Dim> block_dims(const std::vector<std::shared_ptr<SetV>>& sets) {
+    std::vector<Variables::Dim> dims(sets.size());
+    for (std::size_t k = 0; k < sets.size(); ++k) {
+        const SetV& s = *sets[k];
+        Variables::Dim& d = dims[k];
+        d.is_range = s.is_range;
+        d.lo = s.lo;
+        d.count = s.size();
+        if (s.is_range) continue;
+        d.offsets.reserve(s.elems.size() + 1);
+        d.offsets.push_back(0);
+        for (const Value& e : s.elems) {
+            flatten_index(e, d.values);
+            d.offsets.push_back(static_cast<std::uint32_t>(d.values.size()));
+        }
+    }
+    return dims;
+}
+
+// The steps that visiting every cell of sets counts (one per position at every level), or
+// false when they would pass `room`.
+static bool cell_steps(const std::vector<std::shared_ptr<SetV>>& sets, std::uint64_t room, std::uint64_t& steps) {
+    std::uint64_t level = 1;
+    steps = 0;
+    for (auto& s : sets) {
+        if (__builtin_mul_overflow(level, static_cast<std::uint64_t>(s->size()), &level)) return false;
+        if (__builtin_add_overflow(steps, level, &steps)) return false;
+    }
+    return steps <= room;
+}
+
 void Sema::eval_dvar(const Item& it, Symbol& sym) {
     auto sets = eval_dims(it.dims);
     auto base = static_cast<std::int64_t>(inst_->variables.size());
@@ -171,46 +202,58 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
     if (n > lim_.max_variables - std::min(lim_.max_variables, inst_->variables.size()))
         fail(it.name_pos, "the model has more than " + std::to_string(lim_.max_variables) + " variables ('" + it.name +
                               "' adds " + count_text(n) + ")");
-    // Room for the new cells at once; growing at least twofold keeps many small
-    // declarations from moving every variable each time.
-    auto& vars = inst_->variables;
-    if (vars.capacity() - vars.size() < n) {
-        vars.reserve(std::max(vars.size() + n, 2 * vars.capacity()));
-        prefer_huge_pages(vars.data() + vars.size(), (vars.capacity() - vars.size()) * sizeof(Variable));
-    }
     bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
     double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
     double hi0 = it.vtype == "boolean" ? 1.0 : kInf;
-    each_cell(it.dims, sets, [&](std::size_t, const std::vector<std::size_t>& pos) {
-        // Built in place; taken out again if its bounds are empty.
-        Variable& v = inst_->variables.emplace_back();
-        v.name = it.name;
-        v.index.reserve(pos.size());
-        for (std::size_t k = 0; k < pos.size(); ++k) {
-            const SetV& s = *sets[k];
-            if (s.is_range) v.index.emplace_back(s.lo + static_cast<std::int64_t>(pos[k]));
-            else flatten_index(s.elems[pos[k]], v.index);
-        }
-        v.lower = lo0;
-        v.upper = hi0;
-        v.integer = integer;
-        if (it.lo) {
-            v.lower = std::max(lo0, as_num(eval(*it.lo), *it.lo, "a variable bound"));
-            v.upper = std::min(hi0, as_num(eval(*it.hi), *it.hi, "a variable bound"));
-        }
+    Variables::Block block;
+    block.name = it.name;
+    block.integer = integer;
+    auto rounded = [&](double& lo, double& hi) {
         if (integer) {
-            v.lower = std::ceil(v.lower - 1e-9) + 0.0;
-            v.upper = std::floor(v.upper + 1e-9) + 0.0;
+            lo = std::ceil(lo - 1e-9) + 0.0;
+            hi = std::floor(hi + 1e-9) + 0.0;
         }
-        if (v.lower > v.upper || std::isnan(v.lower) || std::isnan(v.upper)) {
-            std::string cell = it.name;
-            for (std::size_t k = 0; k < pos.size(); ++k) cell.append("[").append(value_text(sets[k]->at(pos[k]))).append("]");
-            std::string msg = "empty bounds for variable '" + cell + "': " + num_text(v.lower) + ".." +
-                              num_text(v.upper) + (integer ? " (no integer value fits)" : " (lower bound above upper bound)");
-            inst_->variables.pop_back();
-            fail(it.lo ? it.lo->pos : it.name_pos, std::move(msg));
+    };
+    block.lower = lo0;
+    block.upper = hi0;
+    rounded(block.lower, block.upper);
+    std::uint64_t steps = 0;
+    if (!it.lo && cell_steps(sets, lim_.max_steps - std::min(lim_.max_steps, steps_), steps)) {
+        // Every variable has the type's bounds: nothing to evaluate per cell.
+        steps_ += steps;
+        block.count = n;
+    } else {
+        if (it.lo) {
+            block.lowers.reserve(n);
+            block.uppers.reserve(n);
         }
-    });
+        // A variable whose bounds are empty (or the step limit) ends the declaration; the
+        // ones before it stay, so that later declarations number their variables as always.
+        try {
+            each_cell(it.dims, sets, [&](std::size_t, const std::vector<std::size_t>& pos) {
+                if (it.lo) {
+                    double lo = std::max(lo0, as_num(eval(*it.lo), *it.lo, "a variable bound"));
+                    double hi = std::min(hi0, as_num(eval(*it.hi), *it.hi, "a variable bound"));
+                    rounded(lo, hi);
+                    if (lo > hi || std::isnan(lo) || std::isnan(hi)) {
+                        std::string cell = it.name;
+                        for (std::size_t k = 0; k < pos.size(); ++k)
+                            cell.append("[").append(value_text(sets[k]->at(pos[k]))).append("]");
+                        fail(it.lo->pos, "empty bounds for variable '" + cell + "': " + num_text(lo) + ".." +
+                                             num_text(hi) +
+                                             (integer ? " (no integer value fits)" : " (lower bound above upper bound)"));
+                    }
+                    block.lowers.push_back(lo);
+                    block.uppers.push_back(hi);
+                }
+                ++block.count;
+            });
+        } catch (EvalError&) {
+            add_variables(std::move(block), sets);
+            throw;
+        }
+    }
+    add_variables(std::move(block), sets);
     if (sets.empty()) {
         sym.value = var_value(base);
     } else {
@@ -221,6 +264,42 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
         sym.value = array_value(arr);
     }
     sym.ready = true;
+}
+
+// Adds a block of variables over sets; a partial one (a declaration that failed part way)
+// keeps its cells as single variables, since its sets no longer describe it.
+void Sema::add_variables(Variables::Block block, const std::vector<std::shared_ptr<SetV>>& sets) {
+    if (!block.lowers.empty()) {
+        // Bounds shared by every variable are kept once.
+        auto same = [](const std::vector<double>& v) {
+            return std::all_of(v.begin(), v.end(), [&](double x) { return std::memcmp(&x, &v[0], sizeof x) == 0; });
+        };
+        if (same(block.lowers) && same(block.uppers)) {
+            block.lower = block.lowers[0];
+            block.upper = block.uppers[0];
+            block.lowers = {};
+            block.uppers = {};
+        }
+    }
+    if (block.count == ArrV::cells_of(sets)) {
+        block.dims = block_dims(sets);
+        inst_->variables.add_block(std::move(block));
+        return;
+    }
+    Variables::Block whole;
+    whole.dims = block_dims(sets);
+    whole.count = ArrV::cells_of(sets);
+    Variables cells;
+    cells.add_block(std::move(whole));
+    for (std::size_t k = 0; k < block.count; ++k) {
+        Variable v;
+        v.name = block.name;
+        cells.append_index(k, v.index);
+        v.lower = block.lower_of(k);
+        v.upper = block.upper_of(k);
+        v.integer = block.integer;
+        inst_->variables.push_back(v);
+    }
 }
 
 void Sema::eval_dexpr(const Item& it, Symbol& sym) {

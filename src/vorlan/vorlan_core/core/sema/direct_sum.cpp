@@ -91,11 +91,22 @@ public:
         auto lin = std::make_shared<Lin>();
         lin->terms.reserve(terms_);
         prefer_huge_pages(lin->terms.data(), terms_ * sizeof(Term));
-        // The outer levels step as an odometer; the innermost runs as a plain loop.
-        std::size_t inner = levels_.size() - 1;
-        std::size_t n = levels_.back().set->size();
-        std::vector<std::size_t> pos(levels_.size(), 0);
+        // One loop per kind of coefficient, so that the innermost loop has no branch on it.
         const ArrV* c = has_coef_ ? coef_ref_.arr : nullptr;
+        if (!c) fill(*lin, [this](std::size_t) { return coef_; });
+        else if (c->store == ArrV::Store::Floats) fill(*lin, [c](std::size_t k) { return c->fcells[k]; });
+        else fill(*lin, [c](std::size_t k) { return static_cast<double>(c->icells[k]); });
+        return lin_value(std::move(lin));
+    }
+
+private:
+    // The terms in order: the outer levels step as an odometer, the innermost runs as a plain loop.
+    template <typename Coef>
+    void fill(Lin& lin, Coef coef_at) const {
+        const std::size_t inner = levels_.size() - 1;
+        const std::size_t n = levels_.back().set->size();
+        std::vector<std::size_t> pos(levels_.size(), 0);
+        const bool c = has_coef_;
         const std::int64_t var_base = var_.arr->var_base;
         for (;;) {
             std::size_t v = var_.base, k = c ? coef_ref_.base : 0;
@@ -104,19 +115,14 @@ public:
                 if (c) k += coef_ref_.step[l] * pos[l];
             }
             const std::size_t vs = var_.step[inner], ks = c ? coef_ref_.step[inner] : 0;
-            for (std::size_t i = 0; i < n; ++i, v += vs, k += ks) {
-                double coef = coef_;
-                if (c) coef = c->store == ArrV::Store::Floats ? c->fcells[k] : static_cast<double>(c->icells[k]);
-                lin->terms.push_back({static_cast<std::int32_t>(var_base + static_cast<std::int64_t>(v)), coef});
-            }
+            for (std::size_t i = 0; i < n; ++i, v += vs, k += ks)
+                lin.terms.push_back({static_cast<std::int32_t>(var_base + static_cast<std::int64_t>(v)), coef_at(k)});
             std::size_t l = inner;
             while (l > 0 && ++pos[l - 1] == levels_[l - 1].set->size()) pos[--l] = 0;
             if (l == 0) break;
         }
-        return lin_value(std::move(lin));
     }
 
-private:
     Sema& s_;
     std::vector<Value> held_;  // the sets iterated
     std::vector<Level> levels_;

@@ -231,6 +231,7 @@ public:
                            std::size_t base);
     void check_with(const Item& it, const Value& value, const DataAssign* a);
     void eval_dvar(const Item& it, Symbol& sym);
+    void add_variables(Variables::Block block, const std::vector<std::shared_ptr<SetV>>& sets);
     void eval_dexpr(const Item& it, Symbol& sym);
 
     // ----- expansion (expansion.cpp) -----
