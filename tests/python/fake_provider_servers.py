@@ -127,3 +127,30 @@ class FakeGemini(_FakeService):
 
     def env(self):
         return {"GEMINI_API_KEY": KEY, "GOOGLE_GEMINI_BASE_URL": self.url, "NO_PROXY": "127.0.0.1,localhost"}
+
+
+class FakeOllama(_FakeService):
+    """POST /api/generate and GET /api/tags of an Ollama server; with counts=False its replies
+    carry no token counts."""
+
+    def __init__(self, script=(), models=(), counts=True):
+        self.counts = counts
+        super().__init__(script, models)
+
+    def authorized(self, headers):
+        return True
+
+    def error(self, status, message):
+        return {"error": message}
+
+    def reply(self, text, body):
+        out = {"model": body.get("model"), "created_at": "2025-01-01T00:00:00Z", "response": text, "done": True}
+        if self.counts:
+            out.update(prompt_eval_count=token_count(body.get("prompt", "")), eval_count=token_count(text))
+        return out
+
+    def model_list(self):
+        return {"models": [{"name": m, "model": m} for m in self.models]}
+
+    def env(self):
+        return {"OLLAMA_HOST": self.url, "NO_PROXY": "127.0.0.1,localhost"}
