@@ -1,7 +1,7 @@
 """Stand-ins on 127.0.0.1 for the Anthropic Messages API and the Gemini REST API, for tests that
 drive the real `anthropic` and `google-genai` client layers. Each serves a script: a text is a
 reply (cut at the request's first stop sequence and to its token cap, counted in words), a
-number is an error reply with that HTTP status, None holds the connection without answering
+number is an error reply with that HTTP status (a pair: status and message), None holds the connection without answering
 until the client gives up."""
 import json
 import threading
@@ -47,7 +47,9 @@ class _FakeService:
                     service.release.wait(30)
                     return None
                 if isinstance(step, int):
-                    return self._send(step, service.error(step, f"scripted failure {step}"))
+                    step = (step, f"scripted failure {step}")
+                if isinstance(step, tuple):
+                    return self._send(step[0], service.error(*step))
                 self._send(200, service.reply(step, body or {}))
 
             def do_GET(self):

@@ -99,6 +99,13 @@ def test_retries_and_refusals(service, monkeypatch, script, bad_key, outcome, po
     assert service.slept == [1.5, 3.0][:posts - 1]  # no wait after the last attempt, none for a refusal
 
 
+@pytest.mark.parametrize("service", ["anthropic"], indirect=True)
+def test_anthropic_asks_again_without_a_refused_temperature(service):
+    service.script = [(400, "temperature: not supported by this model"), "ok"]
+    assert g._llm_generate_text(P.ANTHROPIC, "claude-test", "p", temperature=0.3) == "ok"
+    assert [b.get("temperature") for b in service.posts()] == [0.3, None] and service.slept == []
+
+
 def test_stalled_service_times_out_per_attempt(service, monkeypatch):
     monkeypatch.setattr(g, "REQUEST_TIMEOUT", 1)
     service.script = [None, "late but fine"]
