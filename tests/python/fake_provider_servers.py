@@ -88,6 +88,9 @@ class FakeAnthropic(_FakeService):
         text, ended = _cut(text, body.get("stop_sequences"), body.get("max_tokens"))
         stop_reason = {"end": "end_turn", "stop": "stop_sequence", "cap": "max_tokens"}[ended]
         content = [{"type": "text", "text": text}] if text else []
+        if body.get("tool_choice"):  # the reply as the input of the tool the model must call
+            content, stop_reason = [{"type": "tool_use", "id": "toolu_1", "name": body["tool_choice"]["name"],
+                                     "input": json.loads(text)}], "tool_use"
         return {"id": "msg_1", "type": "message", "role": "assistant", "model": body.get("model"),
                 "content": content, "stop_reason": stop_reason, "stop_sequence": None,
                 "usage": {"input_tokens": token_count(prompt), "output_tokens": token_count(text)}}

@@ -155,21 +155,27 @@ def test_genai_blocked_prompt_and_setting(service, records):
         g._llm_generate_text(P.GOOGLE, "gemini-test", "p")
 
 
-def test_reply_schema_reaches_the_service(service):
-    schema = {"type": "object", "properties": {"model": {"type": "string"}}, "required": ["model"]}
-    service.script = ["{}"]
-    if service.kind == "anthropic":
-        g._anthropic_client().messages.create(**g._build_anthropic_params("claude-test", "p", schema=schema))
-        (body,) = service.posts()
-        assert body["tools"] == [{"name": "reply", "description": "Give the reply as this tool's input.",
-                                  "input_schema": schema}]
-        assert body["tool_choice"] == {"type": "tool", "name": "reply"}
-    else:
-        client = g._genai_client()  # closes its connections when collected
-        client.models.generate_content(model="gemini-test", contents="p", config=g._build_genai_config(schema=schema))
-        (body,) = service.posts()
-        config = body["generationConfig"]
-        assert (config["responseMimeType"], config["responseJsonSchema"]) == ("application/json", schema)
+def test_reply_contract_goes_as_schema_and_a_refusal_falls_back(service, monkeypatch):
+    monkeypatch.setattr(g, "_REPLY_FORMAT_REFUSED", set())
+    verdict = json.dumps({"aligned": True, "assessment": "fine"})
+    service.script = [verdict, (400, "response schema not supported"), verdict]
+    out = g._llm_generate_text(service.member, service.model, "p", reply_contract="alignment")
+    assert json.loads(out) == json.loads(verdict)
+    schema = json.loads(g._reply_schema("alignment", "object"))
+
+    def shape(body):
+        if service.kind == "anthropic":
+            return body.get("tools"), body.get("tool_choice")
+        config = body.get("generationConfig") or {}
+        return config.get("responseMimeType"), config.get("responseJsonSchema")
+
+    expected = ([{"name": "reply", "description": "Give the reply as this tool's input.", "input_schema": schema}],
+                {"type": "tool", "name": "reply"}) if service.kind == "anthropic" else ("application/json", schema)
+    seen = []
+    assert g._llm_generate_text(service.member, service.model, "p", reply_contract="alignment",
+                                progress=seen.append) == verdict
+    assert [shape(b) for b in service.posts()] == [expected, expected, (None, None)]
+    assert any("did not accept the reply schema" in m for m in seen)
 
 
 # ---- the command line -----------------------------------------------------------------

@@ -9,7 +9,7 @@ import traceback
 
 from vorlan.cli.commands import COMMANDS
 from vorlan.cli.errors import PROG, describe_error
-from vorlan.cli.options import apply_connection_options
+from vorlan.cli.options import apply_connection_options, apply_reply_options
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -51,6 +51,7 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     _configure_logging(args.debug)
     try:
+        apply_reply_options(args)  # before the connection options: --constrain grammar picks the chat API
         apply_connection_options(args)
         status = args.func(args)
         sys.stdout.flush()  # a closed pipe shows up here, while it can still be handled

@@ -4,7 +4,7 @@
 #include "genloom/bind/provider_retry.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
-#include "genloom/bind/structured_output.hpp"
+#include "genloom/bind/reply_format.hpp"
 #include "genloom/bind/usage.hpp"
 
 namespace genloom {
@@ -101,10 +101,14 @@ py::str anthropic_reply_text(py::handle reply) {
 
 py::object anthropic_generate_text(const py::object& model_name, const py::object& input_text,
                                    const py::object& max_tokens, const py::object& temperature,
-                                   const py::object& stop, const py::object& progress) {
+                                   const py::object& stop, const py::object& progress,
+                                   const py::object& reply_contract) {
     py::object client = G("_anthropic_client")();
-    py::object record = G("_build_anthropic_params")(model_name, input_text, max_tokens, temperature, stop,
-                                                     requested_reply_schema());
+    const std::string scope = format_scope("anthropic", model_name);
+    // A tool's input schema has one root object.
+    py::object schema = provider_reply_schema(reply_contract, scope, replies::Dialect::Object);
+    py::object record =
+        G("_build_anthropic_params")(model_name, input_text, max_tokens, temperature, stop, schema);
     notify_obj(progress, cat({py::str("[LLM] Anthropic \u2022 "), py::str(model_name), py::str(": sending request")}));
     Stopwatch clock;
     // A working copy: a model that refuses a temperature is asked again without one.
@@ -116,8 +120,13 @@ py::object anthropic_generate_text(const py::object& model_name, const py::objec
         PyDict_DelItemString(params.ptr(), "extra_body");
         return true;
     };
-    py::object reply =
-        send_with_retry(call, [&] { return client.attr("messages").attr("create")(**params); }, progress);
+    py::object reply = with_format_fallback(
+        !schema.is_none(), scope, "Anthropic", progress,
+        [&] { return send_with_retry(call, [&] { return client.attr("messages").attr("create")(**params); }, progress); },
+        [&] {
+            params.attr("pop")("tools", py::none());
+            params.attr("pop")("tool_choice", py::none());
+        });
     const double seconds = clock.seconds();
     notify(progress, "[LLM] Anthropic: response received");
     py::str text = anthropic_reply_text(reply);

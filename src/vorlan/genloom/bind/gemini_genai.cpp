@@ -6,7 +6,7 @@
 #include "genloom/bind/provider_retry.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
-#include "genloom/bind/structured_output.hpp"
+#include "genloom/bind/reply_format.hpp"
 #include "genloom/bind/usage.hpp"
 
 namespace genloom {
@@ -85,19 +85,28 @@ py::object genai_reply_text(py::handle resp) {
 
 py::object genai_generate_text(const py::object& model_name, const py::object& input_text,
                                const py::object& max_tokens, const py::object& temperature,
-                               const py::object& stop, const py::object& progress) {
+                               const py::object& stop, const py::object& progress,
+                               const py::object& reply_contract) {
     py::object client = G("_genai_client")();
-    py::object config = G("_build_genai_config")(max_tokens, temperature, stop, requested_reply_schema());
+    const std::string scope = format_scope("google genai", model_name);
+    py::object schema = provider_reply_schema(reply_contract, scope, replies::Dialect::Object);
+    py::object config = G("_build_genai_config")(max_tokens, temperature, stop, schema);
     notify_obj(progress, cat({py::str("[LLM] Gemini \u2022 "), py::str(model_name), py::str(": sending request")}));
     Stopwatch clock;
     ServiceCall call{"Gemini", {"GEMINI_API_KEY", "google"}, model_name};
-    py::object resp = send_with_retry(
-        call,
-        [&] {
-            return client.attr("models").attr("generate_content")(
-                py::arg("model") = model_name, py::arg("contents") = input_text, py::arg("config") = config);
-        },
-        progress);
+    auto send = [&] {
+        return send_with_retry(
+            call,
+            [&] {
+                return client.attr("models").attr("generate_content")(
+                    py::arg("model") = model_name, py::arg("contents") = input_text, py::arg("config") = config);
+            },
+            progress);
+    };
+    py::object resp = with_format_fallback(!schema.is_none(), scope, "Gemini", progress, send, [&] {
+        config.attr("pop")("response_mime_type", py::none());
+        config.attr("pop")("response_json_schema", py::none());
+    });
     const double seconds = clock.seconds();
     notify(progress, "[LLM] Gemini: response received");
     py::object text;
