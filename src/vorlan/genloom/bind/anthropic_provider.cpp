@@ -15,7 +15,7 @@ const char* const kAnthropicMissing =
 namespace {
 
 // The Messages API requires a token cap; this one is sent when MAX_OUTPUT_TOKENS sets none.
-// Ample for a model and data pair, and within every current model's limit.
+// Ample for a model and data pair, and within the output limit of the current models.
 constexpr int kDefaultMaxTokens = 8192;
 
 // Name of the tool whose input schema carries a reply schema.
