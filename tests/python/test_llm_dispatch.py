@@ -44,6 +44,10 @@ def note_cb(seen):
         (None, "gpt-5", P.OPENAI),
         (None, "Llama3", P.OPENAI),
         (None, "models/gemini-pro", P.OPENAI),
+        (" Anthropic", "gpt-5", P.ANTHROPIC),
+        ("CLAUDE", "gemini-pro", P.ANTHROPIC),
+        (None, "claude-sonnet-4-5", P.ANTHROPIC),
+        ("openai", "claude-sonnet-4-5", P.OPENAI),  # a named provider wins, e.g. a compatible proxy
     ],
 )
 def test_infer_provider(provider, model, expected):

@@ -15,7 +15,8 @@ def test_settings_have_their_values():
 
 def test_enumerations_are_host_enums():
     assert issubclass(g.LLMProvider, enum.Enum) and issubclass(g.Grammar, enum.Enum)
-    assert [(m.name, m.value) for m in g.LLMProvider] == [("OPENAI", "openai"), ("GOOGLE", "google"), ("OLLAMA", "ollama")]
+    assert [(m.name, m.value) for m in g.LLMProvider] == [("OPENAI", "openai"), ("GOOGLE", "google"), ("OLLAMA", "ollama"),
+                                                          ("ANTHROPIC", "anthropic")]
     assert [(m.name, m.value) for m in g.Grammar] == [("NONE", 1), ("BNF", 2), ("CODE", 3)]
     assert g.LLMProvider("google") is g.LLMProvider.GOOGLE
 
@@ -72,7 +73,7 @@ def test_notify_uses_the_current_logger(monkeypatch):
     assert got == ["m"]
 
 
-HEAVY = ["openai", "google.generativeai", "ollama", "sentence_transformers", "torch"]
+HEAVY = ["openai", "google.generativeai", "google.genai", "anthropic", "ollama", "sentence_transformers", "torch"]
 
 
 def test_loading_genloom_imports_no_client_layer():
@@ -87,7 +88,7 @@ def test_loading_genloom_works_when_client_layers_are_missing():
         "import sys\n"
         "class Block:\n"
         "    def find_spec(self, name, path=None, target=None):\n"
-        "        if name.split('.')[0] in ('openai', 'ollama', 'sentence_transformers', 'torch', 'google'):\n"
+        "        if name.split('.')[0] in ('openai', 'ollama', 'anthropic', 'sentence_transformers', 'torch', 'google'):\n"
         "            raise ImportError('blocked ' + name)\n"
         "sys.meta_path.insert(0, Block())\n"
         "import vorlan.genloom as g\n"

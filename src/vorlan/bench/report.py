@@ -25,7 +25,7 @@ def _pct(x: float) -> str:
 
 def _tokens(n: int | None) -> str:
     if n is None:
-        return "-"
+        return "n/a"  # the provider reported no count
     if n >= 1_000_000:
         return f"{n / 1e6:.2f}M"
     if n >= 10_000:
@@ -36,7 +36,7 @@ def _tokens(n: int | None) -> str:
 def row_cells(s: Summary) -> list[str]:
     its = "-" if s.mean_iterations is None else f"{s.mean_iterations:.2f} / {s.median_iterations:g}"
     secs = "-" if s.mean_seconds is None else f"{s.mean_seconds:.1f} s"
-    toks = "-" if s.input_tokens is None and s.output_tokens is None else \
+    toks = "n/a" if s.input_tokens is None and s.output_tokens is None else \
         f"{_tokens(s.input_tokens)} / {_tokens(s.output_tokens)}"
     cost = "-" if s.cost is None else f"${s.cost:.2f}"
     return [s.name, str(s.n), f"{_pct(s.accuracy)} [{_pct(s.ci_low)}, {_pct(s.ci_high)}]",

@@ -22,7 +22,7 @@ from vorlan.bench.scoring import ERROR, is_correct
 
 # Texts of the pipeline's errors that blame the model's reply rather than the provider.
 _REPLY_FAULTS = ("Empty model response.", "Failed to parse model response as JSON: ", "Empty alignment response.",
-                 "Invalid alignment response JSON: ", "Empty OpenAI response: ")
+                 "Invalid alignment response JSON: ", "Empty OpenAI response: ", "Empty Anthropic response ")
 ALIGNED_MESSAGE = "Aligned \u2713 Stopping."
 # The solver's statuses as result statuses (its words joined by "_"); a limit with or without a
 # solution found is "limit", an interrupted solve is the harness's failure; anything else is

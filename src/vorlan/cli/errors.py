@@ -15,7 +15,9 @@ class CliError(Exception):
 
 _INSTALL_HINTS = {
     "openai is not installed.": "pip install 'vorlan[openai]'",
-    "google.generativeai is not installed.": "pip install 'vorlan[gemini]'",
+    "google.generativeai is not installed.": "pip install 'vorlan[generativeai]'",
+    "google-genai is not installed.": "pip install 'vorlan[gemini]'",
+    "anthropic is not installed.": "pip install 'vorlan[anthropic]'",
     "ollama package is not installed.": "pip install 'vorlan[ollama]'",
 }
 
@@ -40,8 +42,9 @@ def describe_error(e: BaseException) -> tuple[str, str | None]:
         return f"no such file: {e.filename or text}", None
     if "OPENAI_API_KEY environment variable not set." in text:
         return first, "export OPENAI_API_KEY=<your key>, or choose another provider with --provider"
-    if "GEMINI_API_KEY environment variable not set." in text:
-        return first, "export GEMINI_API_KEY=<your key>, or choose another provider with --provider"
+    for var in ("GEMINI_API_KEY", "ANTHROPIC_API_KEY"):
+        if f"{var} environment variable not set." in text:
+            return first, f"export {var}=<your key>, or choose another provider with --provider"
     for prefix, hint in _INSTALL_HINTS.items():
         if text.startswith(prefix):
             return prefix.rstrip("."), hint

@@ -66,7 +66,7 @@ def solve(description: str, model_file: str | None = None, data_file: str | None
     until the LLM judges it faithful to the description). Returns the model and data texts,
     whether they compile, the assessment and the statistics. With model_file and data_file
     the pair is also written there; existing files are replaced only with overwrite=true.
-    provider: openai, google or ollama (default: from the server's environment);
+    provider: openai, google, ollama or anthropic (default: from the server's environment);
     temperature: 0 to 2; grammar: none, bnf or code."""
     from vorlan import genloom
 

@@ -7,7 +7,8 @@ import math
 # Provider names the library recognises (case and surrounding blanks do not matter). The
 # library falls back to the model-name rules for any other name; the command refuses it, so
 # a typo never silently means another provider.
-PROVIDER_NAMES = ("openai", "oai", "google", "gemini", "genai", "google.generativeai", "ollama")
+PROVIDER_NAMES = ("openai", "oai", "google", "gemini", "genai", "google.generativeai", "ollama", "anthropic",
+                  "claude")
 
 # Sampling temperatures every provider accepts.
 TEMPERATURE_RANGE = (0.0, 2.0)
@@ -15,7 +16,7 @@ TEMPERATURE_RANGE = (0.0, 2.0)
 
 def provider_name(text: str) -> str:
     if text.strip().lower() not in PROVIDER_NAMES:
-        raise argparse.ArgumentTypeError(f"unknown provider {text!r} (choose openai, google or ollama)")
+        raise argparse.ArgumentTypeError(f"unknown provider {text!r} (choose openai, google, ollama or anthropic)")
     return text
 
 
@@ -33,7 +34,7 @@ def temperature(text: str) -> float:
 def add_llm_options(sp: argparse.ArgumentParser) -> None:
     """Options of every command that calls an LLM."""
     sp.add_argument("--provider", type=provider_name,
-                    help="openai, google or ollama (default: from the environment)")
+                    help="openai, google, ollama or anthropic (default: from the environment)")
     sp.add_argument("--model", help="LLM model name (default depends on the provider)")
     sp.add_argument("--temperature", type=temperature, help="sampling temperature, 0 to 2")
     sp.add_argument("--grammar", choices=["none", "bnf", "code"], default="bnf",

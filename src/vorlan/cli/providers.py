@@ -2,6 +2,7 @@
 slow work when that provider cannot be reached."""
 from __future__ import annotations
 
+import importlib.util
 import os
 import socket
 from pathlib import Path
@@ -9,8 +10,22 @@ from pathlib import Path
 from vorlan.cli.errors import CliError
 
 DEFAULT_GEMINI_MODEL = "gemini-2.5-flash"
-CONFIGURE_HINT = ("set OPENAI_API_KEY (OpenAI) or GEMINI_API_KEY (Gemini), or start a local Ollama "
-                  "server with `ollama serve` and pull a model (`ollama pull llama3.1`)")
+DEFAULT_ANTHROPIC_MODEL = "claude-sonnet-4-5"
+CONFIGURE_HINT = ("set OPENAI_API_KEY (OpenAI), GEMINI_API_KEY (Gemini) or ANTHROPIC_API_KEY (Anthropic), or "
+                  "start a local Ollama server with `ollama serve` and pull a model (`ollama pull llama3.1`)")
+
+
+def use_maintained_gemini_client() -> None:
+    """Commands talk to Gemini through google-genai when it is installed; the library's own
+    default stays the older client."""
+    from vorlan import genloom
+
+    try:
+        installed = importlib.util.find_spec("google.genai") is not None
+    except (ImportError, ValueError):
+        installed = False
+    if installed:
+        genloom.GEMINI_CLIENT = "genai"
 
 
 def _ollama_reachable(timeout: float = 0.3) -> bool:
@@ -27,12 +42,14 @@ def _ollama_reachable(timeout: float = 0.3) -> bool:
 
 
 def detect_provider() -> str:
-    """The provider the environment configures: OPENAI_API_KEY, then GEMINI_API_KEY, then a
-    reachable local Ollama server."""
+    """The provider the environment configures: OPENAI_API_KEY, then GEMINI_API_KEY, then
+    ANTHROPIC_API_KEY, then a reachable local Ollama server."""
     if os.environ.get("OPENAI_API_KEY"):
         return "openai"
     if os.environ.get("GEMINI_API_KEY"):
         return "google"
+    if os.environ.get("ANTHROPIC_API_KEY"):
+        return "anthropic"
     if _ollama_reachable():
         return "ollama"
     raise CliError("no LLM provider is configured", CONFIGURE_HINT)
@@ -41,9 +58,11 @@ def detect_provider() -> str:
 def resolve_provider(provider: str | None, model: str | None) -> tuple[str | None, str]:
     """Provider name and model name for a command. An explicit --provider wins; a --model
     alone lets the library infer the provider from its name; otherwise the environment
-    decides: OPENAI_API_KEY, then GEMINI_API_KEY, then a reachable local Ollama server."""
+    decides: OPENAI_API_KEY, then GEMINI_API_KEY, then ANTHROPIC_API_KEY, then a reachable
+    local Ollama server."""
     from vorlan import genloom
 
+    use_maintained_gemini_client()
     if not (provider or model):
         provider = detect_provider()
     kind = genloom._infer_provider(provider, model or "")
@@ -52,6 +71,8 @@ def resolve_provider(provider: str | None, model: str | None) -> tuple[str | Non
         return provider, model
     if kind is genloom.LLMProvider.GOOGLE:
         return provider, DEFAULT_GEMINI_MODEL
+    if kind is genloom.LLMProvider.ANTHROPIC:
+        return provider, DEFAULT_ANTHROPIC_MODEL
     if kind is genloom.LLMProvider.OLLAMA:
         names = genloom.list_ollama_models()
         if not names:
@@ -64,7 +85,8 @@ def _preflight(kind) -> None:
     """Fail before any slow work when the chosen provider cannot be reached at all."""
     from vorlan import genloom
 
-    for member, var in ((genloom.LLMProvider.OPENAI, "OPENAI_API_KEY"), (genloom.LLMProvider.GOOGLE, "GEMINI_API_KEY")):
+    for member, var in ((genloom.LLMProvider.OPENAI, "OPENAI_API_KEY"), (genloom.LLMProvider.GOOGLE, "GEMINI_API_KEY"),
+                        (genloom.LLMProvider.ANTHROPIC, "ANTHROPIC_API_KEY")):
         if kind is member and not os.environ.get(var):
             raise CliError(f"{var} environment variable not set",
                            f"export {var}=<your key>, or choose another provider with --provider")

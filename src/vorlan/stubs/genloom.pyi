@@ -51,7 +51,7 @@ class SolveStatistics(TypedDict):
 class UsageRecord(TypedDict):
     """What the usage sink receives after each provider reply."""
 
-    provider: Literal["openai", "google", "ollama"]
+    provider: Literal["openai", "google", "ollama", "anthropic"]
     model: str
     input_text: str
     output_text: str
@@ -65,6 +65,7 @@ class LLMProvider(enum.Enum):
     OPENAI = "openai"
     GOOGLE = "google"
     OLLAMA = "ollama"
+    ANTHROPIC = "anthropic"
 
 class Grammar(enum.Enum):
     """Which grammar reference goes into the prompts."""
@@ -83,6 +84,7 @@ FEW_SHOT_TOP_K: int
 FEW_SHOT_MAX_CHARS: int
 REQUEST_TIMEOUT: float | None
 OPENAI_API: Literal["responses", "chat"]
+GEMINI_CLIENT: Literal["generativeai", "genai"]
 VERIFY: bool
 VERIFY_TIME_LIMIT: float
 # Ask each provider for the JSON shape of every reply that has one (read at every call).
@@ -174,6 +176,8 @@ def list_gemini_models(prefix: str | None = "gemini") -> list[str]:
     """Gemini text-generation model names starting with prefix, distinct and sorted."""
 def list_ollama_models(prefix: str | None = None) -> list[str]:
     """Models of the local Ollama server (starting with prefix when given), distinct and sorted."""
+def list_anthropic_models(prefix: str | None = "claude") -> list[str]:
+    """Anthropic model identifiers starting with prefix, distinct and sorted."""
 def list_models(llm_provider: str | None = None, model_name: str = "gpt-5") -> list[str]:
     """Model names of the provider chosen by llm_provider, else by model_name."""
 def extract_json_from_markdown(text: str) -> str:
@@ -198,6 +202,22 @@ def _gather_few_shots(
 ) -> list[FewShotExample]: ...
 def _openai_client() -> Any: ...
 def _google_client() -> Any: ...
+def _anthropic_client() -> Any: ...
+def _genai_client() -> Any: ...
+def _build_anthropic_params(
+    model_name: str,
+    input_text: str,
+    max_tokens: int | None = None,
+    temperature: float | None = None,
+    stop: Sequence[str] | None = None,
+    schema: dict[str, Any] | None = None,
+) -> dict[str, Any]: ...
+def _build_genai_config(
+    max_tokens: int | None = None,
+    temperature: float | None = None,
+    stop: Sequence[str] | None = None,
+    schema: dict[str, Any] | None = None,
+) -> dict[str, Any]: ...
 def _call_openai_with_retry(
     client: Any,
     create_params: dict[str, Any],

@@ -41,3 +41,21 @@ TEST(ProviderRules, CappedExcerptStaysOnOneLineAndCutsWholeCodePoints) {
     // three two-byte letters, cut after two of them
     EXPECT_EQ(capped_excerpt("\xC3\xA9\xC3\xA9\xC3\xA9", 2), "\xC3\xA9\xC3\xA9... (3 characters in all)");
 }
+
+TEST(ProviderRules, GeminiClientNames) {
+    EXPECT_EQ(parse_gemini_client(" GenAI\t"), GeminiClient::GenAI);
+    EXPECT_EQ(parse_gemini_client("generativeai"), GeminiClient::GenerativeAI);
+    for (const char* bad : {"", "google.genai", "google-genai", "generative ai"})
+        EXPECT_FALSE(parse_gemini_client(bad).has_value()) << bad;
+}
+
+TEST(ProviderRules, OnlyPassingFailuresAreRetriedAndRefusalsSayWhy) {
+    for (int status : {0, 408, 409, 429, 500, 503, 529}) EXPECT_TRUE(is_retryable_status(status)) << status;
+    for (int status : {400, 401, 403, 404, 413, 422, 600}) EXPECT_FALSE(is_retryable_status(status)) << status;
+    const ServiceNames anthropic{"ANTHROPIC_API_KEY", "anthropic"};
+    EXPECT_EQ(status_advice(401, anthropic, "m"), "the service refused the key; check ANTHROPIC_API_KEY");
+    EXPECT_EQ(status_advice(404, anthropic, "claude-x\n"),
+              "no model named 'claude-x\\n'; `vorlan models --provider anthropic` lists the models the key can use");
+    EXPECT_NE(status_advice(529, anthropic, "m").find("overloaded"), std::string::npos);
+    EXPECT_EQ(status_advice(400, anthropic, "m"), "");
+}

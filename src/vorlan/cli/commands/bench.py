@@ -98,6 +98,10 @@ def _config(args, provider, model):
         if value is not None:
             settings[name] = value
     settings.update(reply_settings(args))
+    from vorlan import genloom
+
+    if genloom._infer_provider(provider, model) is genloom.LLMProvider.GOOGLE:
+        settings["GEMINI_CLIENT"] = genloom.GEMINI_CLIENT  # the client this process chose, for Ray workers
     examples = args.examples
     if examples is None and Path("qel_models").is_dir():
         examples = "qel_models"

@@ -2,7 +2,7 @@
 from __future__ import annotations
 
 from vorlan.cli.options import add_connection_options, provider_name
-from vorlan.cli.providers import detect_provider
+from vorlan.cli.providers import detect_provider, use_maintained_gemini_client
 
 
 def register(sub) -> None:
@@ -15,6 +15,7 @@ def register(sub) -> None:
 def cmd_models(args) -> int:
     from vorlan import genloom
 
+    use_maintained_gemini_client()
     for name in genloom.list_models(llm_provider=args.provider or detect_provider()):
         print(name)
     return 0

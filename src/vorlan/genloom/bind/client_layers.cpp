@@ -8,7 +8,7 @@ namespace genloom {
 
 const char* const kOpenAIMissing = "openai is not installed. Install it with: pip install 'vorlan[openai]'";
 const char* const kGeminiMissing =
-    "google.generativeai is not installed. Install it with: pip install 'vorlan[gemini]'";
+    "google.generativeai is not installed. Install it with: pip install 'vorlan[generativeai]'";
 const char* const kOllamaMissing =
     "ollama package is not installed. Install it with: pip install 'vorlan[ollama]'";
 

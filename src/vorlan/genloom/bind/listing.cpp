@@ -1,7 +1,9 @@
-// list_openai_models, list_gemini_models, list_ollama_models, list_models.
+// list_openai_models, list_gemini_models, list_ollama_models, list_anthropic_models,
+// list_models.
 #include <pybind11/pybind11.h>
 
 #include "genloom/bind/client_layers.hpp"
+#include "genloom/bind/gemini_genai.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
@@ -44,7 +46,26 @@ py::list list_openai_models(py::object prefix) {
     return distinct_sorted(ids, prefix);
 }
 
+// google-genai model records: `name` ("models/" then the identifier; the prefix is
+// removed where present) and `supported_actions` ("generateContent" marks a text generator).
+py::list list_genai_models(const py::object& prefix) {
+    py::list names;
+    py::str tag("models/");
+    for (py::handle rec : genai_model_records()) {
+        py::object actions = attr_or_none(rec, "supported_actions");
+        if (actions.is_none() || !truthy(actions.attr("__contains__")("generateContent"))) continue;
+        py::object name = attr_or_none(rec, "name");
+        if (!PyUnicode_Check(name.ptr())) continue;
+        if (truthy(name.attr("startswith")(tag))) name = name[py::slice(7, PyUnicode_GetLength(name.ptr()), 1)];
+        names.append(name);
+    }
+    // As on the older client, only names with a non-empty matching prefix are kept.
+    if (prefix.is_none() || !truthy(prefix)) return py::list();
+    return distinct_sorted(names, prefix);
+}
+
 py::list list_gemini_models(py::object prefix) {
+    if (gemini_client() == core::GeminiClient::GenAI) return list_genai_models(prefix);
     py::object genai = G("_google_client")();
     py::list models;
     try {
@@ -87,6 +108,22 @@ py::list list_ollama_models(py::object prefix) {
     return distinct_sorted(names, prefix);
 }
 
+py::list list_anthropic_models(py::object prefix) {
+    py::object client = G("_anthropic_client")();
+    py::list ids;
+    try {
+        // Iterating the page reads the following pages too.
+        for (py::handle rec : client.attr("models").attr("list")()) {
+            py::object id = attr_or_none(rec, "id");
+            if (PyUnicode_Check(id.ptr())) ids.append(id);
+        }
+    } catch (py::error_already_set& e) {
+        if (!is_ordinary(e)) throw;
+        raise_error(PyExc_RuntimeError, cat({py::str("Failed to list Anthropic models: "), error_text(e)}));
+    }
+    return distinct_sorted(ids, prefix);
+}
+
 py::object list_models(py::object llm_provider, py::object model_name) {
     py::object provider = G("_infer_provider")(llm_provider, model_name);
     py::object P = G("LLMProvider");
@@ -96,6 +133,7 @@ py::object list_models(py::object llm_provider, py::object model_name) {
         return G("list_openai_models")();
     }
     if (provider.equal(P.attr("GOOGLE"))) return G("list_gemini_models")();
+    if (provider.equal(P.attr("ANTHROPIC"))) return G("list_anthropic_models")();
     return G("list_ollama_models")();
 }
 
@@ -108,6 +146,8 @@ void register_listing(py::module_& m) {
           "Gemini text-generation model names starting with prefix, distinct and sorted.");
     m.def("list_ollama_models", &list_ollama_models, py::arg("prefix") = py::none(),
           "Models of the local Ollama server (starting with prefix when given), distinct and sorted.");
+    m.def("list_anthropic_models", &list_anthropic_models, py::arg("prefix") = "claude",
+          "Anthropic model identifiers starting with prefix, distinct and sorted.");
     m.def("list_models", &list_models, py::arg("llm_provider") = py::none(),
           py::arg("model_name") = m.attr("MODEL_NAME"),
           "Model names of the provider chosen by llm_provider, else by model_name.");

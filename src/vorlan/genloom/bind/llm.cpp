@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "genloom/bind/anthropic_provider.hpp"
 #include "genloom/bind/client_layers.hpp"
 #include "genloom/bind/constrained.hpp"
+#include "genloom/bind/gemini_genai.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
@@ -146,8 +148,10 @@ py::object infer_provider(py::object llm_provider, py::object model_name) {
         if (is("google") || is("genai") || is("gemini") || is("google.generativeai"))
             return P.attr("GOOGLE");
         if (is("ollama")) return P.attr("OLLAMA");
+        if (is("anthropic") || is("claude")) return P.attr("ANTHROPIC");
     }
     if (str_call(model_name, "startswith", "gemini")) return P.attr("GOOGLE");
+    if (str_call(model_name, "startswith", "claude")) return P.attr("ANTHROPIC");
     if (truthy(model_name.attr("__contains__")("gpt-oss")) ||
         str_call(model_name, "startswith", "llama") || str_call(model_name, "startswith", "qwen") ||
         str_call(model_name, "startswith", "mistral"))
@@ -208,6 +212,8 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         return text;
     }
     if (provider.equal(P.attr("GOOGLE"))) {
+        if (gemini_client() == core::GeminiClient::GenAI)
+            return genai_generate_text(model_name, input_text, max_tokens, temperature, stop, progress, reply_contract);
         py::object genai = G("_google_client")();
         py::object model = genai.attr("GenerativeModel")(model_name);
         py::dict settings;
@@ -267,6 +273,9 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         report_usage("ollama", model_name, input_text, text, take_ollama_counts(), seconds);
         return text;
     }
+    if (provider.equal(P.attr("ANTHROPIC")))
+        return anthropic_generate_text(model_name, input_text, max_tokens, temperature, stop, progress,
+                                       reply_contract);
     raise_error(PyExc_ValueError, cat({py::str("Unsupported LLM provider: "), py::str(provider)}));
 }
 

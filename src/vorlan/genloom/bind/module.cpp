@@ -77,9 +77,10 @@ PYBIND11_MODULE(genloom, m) {
     providers.append(py::make_tuple("OPENAI", "openai"));
     providers.append(py::make_tuple("GOOGLE", "google"));
     providers.append(py::make_tuple("OLLAMA", "ollama"));
+    providers.append(py::make_tuple("ANTHROPIC", "anthropic"));
     m.attr("LLMProvider") = Enum("LLMProvider", providers, py::arg("module") = "vorlan.genloom");
     m.attr("LLMProvider").attr("__doc__") =
-        "The LLM services a call can go to: OpenAI, Google Gemini or a local Ollama server.";
+        "The LLM services a call can go to: OpenAI, Google Gemini, a local Ollama server or Anthropic.";
     py::list modes;
     modes.append("NONE");
     modes.append("BNF");
@@ -93,6 +94,8 @@ PYBIND11_MODULE(genloom, m) {
     register_fewshot(m);
     register_extract(m);
     register_llm(m);
+    register_anthropic(m);
+    register_gemini_genai(m);
     register_prompts(m);
     register_pipeline(m);
     register_listing(m);

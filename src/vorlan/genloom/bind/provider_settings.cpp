@@ -37,6 +37,16 @@ core::OpenAIApi openai_api_from(py::handle value, const char* what) {
 
 core::OpenAIApi openai_api() { return openai_api_from(G("OPENAI_API"), "OPENAI_API"); }
 
+core::GeminiClient gemini_client() {
+    py::object value = G("GEMINI_CLIENT");
+    if (PyUnicode_Check(value.ptr())) {
+        Utf8 u(value);
+        if (auto client = core::parse_gemini_client(u.view())) return *client;
+    }
+    raise_error(PyExc_ValueError,
+                cat({py::str("GEMINI_CLIENT must be \"generativeai\" or \"genai\", got "), py::repr(value)}));
+}
+
 bool is_timeout_error(const py::error_already_set& e) {
     if (e.matches(PyExc_TimeoutError)) return true;
     py::object mro = py::type::handle_of(e.value()).attr("__mro__");

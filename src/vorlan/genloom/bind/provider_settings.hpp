@@ -1,4 +1,4 @@
-// The provider-call settings read at call time (REQUEST_TIMEOUT, OPENAI_API) and the
+// The provider-call settings read at call time (REQUEST_TIMEOUT, OPENAI_API, GEMINI_CLIENT) and the
 // handling of a request that timed out.
 #pragma once
 #include <pybind11/pybind11.h>
@@ -23,6 +23,9 @@ core::OpenAIApi openai_api_from(py::handle value, const char* what);
 
 // The current OPENAI_API setting.
 core::OpenAIApi openai_api();
+
+// The current GEMINI_CLIENT setting ("generativeai" or "genai"); ValueError otherwise.
+core::GeminiClient gemini_client();
 
 // True when the error is a timeout of a client layer (TimeoutError, or an error class
 // whose name says Timeout or DeadlineExceeded, such as those of httpx and api_core).

@@ -29,6 +29,8 @@ void register_fewshot(py::module_& m);    // _safe_read_text, _find_pair_in_fold
 void register_extract(py::module_& m);    // extract_json_from_markdown, _json_loads_relaxed, _coalesce_response_text
 void register_llm(py::module_& m);        // _openai_client ... _llm_generate_text, then:
 void register_openai_call(py::module_& m);  // _call_openai_with_retry
+void register_anthropic(py::module_& m);  // _anthropic_client, _build_anthropic_params
+void register_gemini_genai(py::module_& m);  // GEMINI_CLIENT, _genai_client, _build_genai_config
 void register_prompts(py::module_& m);    // the _build_*_prompt functions
 void register_pipeline(py::module_& m);   // generative_solve, generative_feedback
 void register_listing(py::module_& m);    // list_openai_models ... list_models

@@ -97,9 +97,13 @@ bool add_gemini_reply_format(py::dict& settings, py::handle model_name, py::hand
     return true;
 }
 
+py::object provider_reply_schema(py::handle contract, const std::string& scope, rp::Dialect dialect) {
+    if (contract.is_none() || refused(scope)) return py::none();
+    return schema_value(contract_of(contract), dialect);
+}
+
 py::object ollama_reply_format(py::handle model_name, py::handle contract) {
-    if (contract.is_none() || refused(format_scope("ollama", model_name))) return py::none();
-    return schema_value(contract_of(contract), rp::Dialect::JsonSchema);
+    return provider_reply_schema(contract, format_scope("ollama", model_name), rp::Dialect::JsonSchema);
 }
 
 void register_reply_format(py::module_& m) {

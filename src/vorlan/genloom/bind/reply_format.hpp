@@ -25,6 +25,9 @@ py::object openai_reply_in_contract(py::handle contract, const py::object& text)
 
 // Adds response_schema and the JSON mime type to Gemini generation settings; false when not.
 bool add_gemini_reply_format(py::dict& settings, py::handle model_name, py::handle contract);
+// The schema of `contract` in `dialect` as a host value, or None (no contract, or the server
+// of `scope` refused one before): for providers that place it themselves.
+py::object provider_reply_schema(py::handle contract, const std::string& scope, replies::Dialect dialect);
 // Ollama's `format` for a contract, or None (no contract, or refused before).
 py::object ollama_reply_format(py::handle model_name, py::handle contract);
 

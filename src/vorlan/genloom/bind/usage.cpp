@@ -1,6 +1,7 @@
 // The usage sink: token counts read from provider replies and the report to the sink.
 #include "genloom/bind/usage.hpp"
 
+#include <initializer_list>
 #include <optional>
 
 #include "genloom/bind/llm_util.hpp"
@@ -33,6 +34,14 @@ py::object count_field(py::handle obj, const char* name) {
 py::object first_count(py::handle obj, const char* name, const char* fallback) {
     py::object v = count_field(obj, name);
     return v.is_none() ? count_field(obj, fallback) : v;
+}
+
+// The sum of the counts that are present; None when none is.
+py::object sum_present(std::initializer_list<py::object> counts) {
+    py::object total = py::none();
+    for (const py::object& c : counts)
+        if (!c.is_none()) total = total.is_none() ? c : py::object(total + c);
+    return total;
 }
 
 struct OllamaCounts {
@@ -76,7 +85,15 @@ TokenCounts openai_token_counts(py::handle reply) {
 
 TokenCounts gemini_token_counts(py::handle reply) {
     py::object meta = field(reply, "usage_metadata");
-    return {count_field(meta, "prompt_token_count"), count_field(meta, "candidates_token_count")};
+    return {count_field(meta, "prompt_token_count"),
+            sum_present({count_field(meta, "candidates_token_count"), count_field(meta, "thoughts_token_count")})};
+}
+
+TokenCounts anthropic_token_counts(py::handle reply) {
+    py::object usage = field(reply, "usage");
+    return {sum_present({count_field(usage, "input_tokens"), count_field(usage, "cache_creation_input_tokens"),
+                         count_field(usage, "cache_read_input_tokens")}),
+            count_field(usage, "output_tokens")};
 }
 
 void remember_ollama_counts(py::handle reply) {

@@ -20,8 +20,12 @@ struct TokenCounts {
 // prompt_tokens/completion_tokens (chat completions).
 TokenCounts openai_token_counts(py::handle reply);
 
-// Gemini `usage_metadata`: prompt_token_count/candidates_token_count.
+// Gemini `usage_metadata` (both client layers): prompt_token_count, and
+// candidates_token_count plus thoughts_token_count where a thinking model reports it.
 TokenCounts gemini_token_counts(py::handle reply);
+
+// Anthropic `usage`: input_tokens plus the prompt-cache counts where present, output_tokens.
+TokenCounts anthropic_token_counts(py::handle reply);
 
 // Ollama prompt_eval_count/eval_count of the last reply read by _ollama_generate_text
 // on this thread. The dispatch clears them before a request and takes them after it,

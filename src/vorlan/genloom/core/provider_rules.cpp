@@ -26,6 +26,32 @@ std::optional<OpenAIApi> parse_openai_api(std::string_view name) {
     return std::nullopt;
 }
 
+std::optional<GeminiClient> parse_gemini_client(std::string_view name) {
+    const std::string n = lower_ascii(vorlan::text::strip_unicode_space(name));
+    if (n == "generativeai") return GeminiClient::GenerativeAI;
+    if (n == "genai") return GeminiClient::GenAI;
+    return std::nullopt;
+}
+
+bool is_retryable_status(int status) {
+    return status == 0 || status == 408 || status == 409 || status == 429 || (status >= 500 && status <= 599);
+}
+
+std::string status_advice(int status, const ServiceNames& service, std::string_view model) {
+    const std::string key(service.key_var), provider(service.provider);
+    switch (status) {
+        case 401: return "the service refused the key; check " + key;
+        case 403: return "the key in " + key + " may not use this model or service";
+        case 404:
+            return "no model named '" + capped_excerpt(model, 100) + "'; `vorlan models --provider " + provider +
+                   "` lists the models the key can use";
+        case 429: return "rate limit reached; wait a while, lower -j, or raise the account's limit";
+        case 503:
+        case 529: return "the service is overloaded; try again later";
+        default: return "";
+    }
+}
+
 bool is_openai_host(std::string_view base_url) {
     std::string_view rest = base_url;
     if (auto p = rest.find("://"); p != std::string_view::npos) rest.remove_prefix(p + 3);

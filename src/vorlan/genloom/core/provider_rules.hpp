@@ -1,5 +1,6 @@
-// Plain rules of the provider layer: which OpenAI API a setting names, whether a base
-// URL is OpenAI's own service, and the advice texts of timeouts and missing endpoints.
+// Plain rules of the provider layer: which OpenAI API or Gemini client a setting names,
+// whether a base URL is OpenAI's own service, which failed requests are worth another
+// attempt, and the advice texts of timeouts, refused requests and missing endpoints.
 #pragma once
 #include <cstddef>
 #include <optional>
@@ -12,6 +13,24 @@ enum class OpenAIApi { Responses, Chat };
 
 // "responses" or "chat" (surrounding white space and letter case ignored); nullopt otherwise.
 std::optional<OpenAIApi> parse_openai_api(std::string_view name);
+
+enum class GeminiClient { GenerativeAI, GenAI };
+
+// "generativeai" or "genai" (surrounding white space and letter case ignored); nullopt otherwise.
+std::optional<GeminiClient> parse_gemini_client(std::string_view name);
+
+// True when a request that failed with this HTTP status may succeed if sent again:
+// 0 (no reply at all: connection failure or time-out), 408, 409, 429 and 5xx (529 is
+// an overloaded service). Other statuses (a refused key, an unknown model, a malformed
+// request) fail the same way every time.
+bool is_retryable_status(int status);
+
+// What the user of a service should know about a failed request with this status, or "".
+struct ServiceNames {
+    std::string_view key_var;   // the environment variable of the key, e.g. ANTHROPIC_API_KEY
+    std::string_view provider;  // the --provider name, e.g. anthropic
+};
+std::string status_advice(int status, const ServiceNames& service, std::string_view model);
 
 // True when the URL's host is api.openai.com or another host under openai.com.
 bool is_openai_host(std::string_view base_url);
