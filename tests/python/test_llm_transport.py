@@ -1,0 +1,75 @@
+"""Every provider request is bounded: one deadline from connect to the last byte, a cap on the
+reply size, and retries that wait as long as the server asks (never past the deadline)."""
+import time
+
+import pytest
+
+import vorlan.genloom as g
+from fake_llm_server import PROXY_VARS, FaultServer
+
+P = g.LLMProvider
+PATHS = ["responses", "chat", "ollama"]  # the OpenAI APIs and the Ollama client
+
+
+def call(server, path, monkeypatch):
+    monkeypatch.setenv("OPENAI_BASE_URL", server.url + "/v1")
+    monkeypatch.setenv("OPENAI_API_KEY", "sk-local-test")
+    monkeypatch.setenv("OLLAMA_HOST", server.url)
+    monkeypatch.setattr(g, "OPENAI_API", "chat" if path == "chat" else "responses")
+    if path == "ollama":
+        return g._llm_generate_text(P.OLLAMA, "llama3", "p")
+    return g._llm_generate_text(P.OPENAI, "gpt-5", "p")
+
+
+@pytest.fixture
+def faults(monkeypatch):
+    for var in PROXY_VARS:
+        monkeypatch.delenv(var, raising=False)
+    monkeypatch.setenv("NO_PROXY", "127.0.0.1,localhost")
+    sleeps = []
+    monkeypatch.setattr(time, "sleep", sleeps.append)
+    servers = []
+
+    def start(mode, **kw):
+        servers.append(FaultServer(mode, **kw))
+        return servers[-1], sleeps
+
+    yield start
+    for s in servers:
+        s.close()
+
+
+@pytest.mark.parametrize("path", PATHS)
+def test_an_endless_reply_stops_at_the_size_cap(faults, monkeypatch, path):
+    server, _ = faults("endless")
+    monkeypatch.setattr(g, "MAX_REPLY_BYTES", 1 << 20)
+    with pytest.raises(RuntimeError, match=r"^(OpenAI|Ollama) reply larger than 1048576 bytes; stopped reading"):
+        call(server, path, monkeypatch)
+    assert server.requests == 1  # a reply too large is not asked for again
+
+
+@pytest.mark.parametrize("path", PATHS)
+def test_a_dripping_reply_ends_at_the_request_deadline(faults, monkeypatch, path):
+    server, _ = faults("drip", interval=0.1)
+    monkeypatch.setattr(g, "REQUEST_TIMEOUT", 1)
+    started = time.monotonic()
+    with pytest.raises((RuntimeError, TimeoutError)) as ei:
+        call(server, path, monkeypatch)
+    attempts = 1 if path == "ollama" else 3
+    assert server.requests == attempts
+    assert time.monotonic() - started < attempts * 1 + 2  # each attempt ends at its deadline
+    bound = "" if attempts == 1 else " in any of 3 attempts (each bounded from connect to the last byte"
+    assert f"no reply within 1 s{bound}" in str(ei.value)
+
+
+@pytest.mark.parametrize("path", PATHS)
+@pytest.mark.parametrize("status, header, waited", [
+    (429, "2", 2.0), (503, "0.5", 0.5), (500, "Fri, 01 Jan 1971 00:00:00 GMT", 0.0),
+    (429, "86400", 5.0),  # never past the request deadline
+    (503, "soon", 1.5),  # unreadable: our own back-off
+])
+def test_retries_wait_as_the_server_says(faults, monkeypatch, path, status, header, waited):
+    server, sleeps = faults("retry-after", status=status, retry_after=header, text="the reply")
+    monkeypatch.setattr(g, "REQUEST_TIMEOUT", 5)
+    assert call(server, path, monkeypatch) == "the reply"
+    assert server.requests == 2 and sleeps == [waited]
