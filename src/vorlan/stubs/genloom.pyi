@@ -81,6 +81,7 @@ ALIGNMENT_CHECK: bool
 FEW_SHOT_TOP_K: int
 FEW_SHOT_MAX_CHARS: int
 REQUEST_TIMEOUT: float | None
+MAX_REPLY_BYTES: int | None
 OPENAI_API: Literal["responses", "chat"]
 VERIFY: bool
 VERIFY_TIME_LIMIT: float
@@ -167,6 +168,8 @@ def list_ollama_models(prefix: str | None = None) -> list[str]:
     """Models of the local Ollama server (starting with prefix when given), distinct and sorted."""
 def list_models(llm_provider: str | None = None, model_name: str = "gpt-5") -> list[str]:
     """Model names of the provider chosen by llm_provider, else by model_name."""
+def redact_urls(text: str) -> str:
+    """The text with the user-info and secret query values of every http(s) URL in it hidden."""
 def extract_json_from_markdown(text: str) -> str:
     """The JSON object text inside an LLM reply: the object of a ``` or ```json fence, else the
     first brace-balanced span, else the text unchanged."""

@@ -10,6 +10,7 @@
 #include "genloom/bind/registry.hpp"
 #include "genloom/bind/usage.hpp"
 #include "genloom/core/provider_rules.hpp"
+#include "genloom/core/url_redaction.hpp"
 
 namespace genloom {
 
@@ -271,6 +272,10 @@ void register_llm(py::module_& m) {
     // many OpenAI-compatible local servers offer); read at call time.
     m.attr("OPENAI_API") = "responses";
     py::object max_tokens_default = m.attr("MAX_OUTPUT_TOKENS");
+    m.def("redact_urls", [](py::str text) {
+        Utf8 u(text);
+        return u.make(core::redact_urls(u.view()));
+    }, py::arg("text"), "The text with the user-info and secret query values of every http(s) URL in it hidden.");
     m.def("_openai_client", &openai_client, "A new OpenAI client keyed from OPENAI_API_KEY.");
     m.def("_google_client", &google_client,
           "The Gemini client layer, configured with GEMINI_API_KEY.");
