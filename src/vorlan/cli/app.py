@@ -10,6 +10,7 @@ import traceback
 from vorlan.cli.commands import COMMANDS
 from vorlan.cli.errors import PROG, describe_error
 from vorlan.cli.options import apply_connection_options
+from vorlan.cli.terminal import shown
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -64,8 +65,8 @@ def main(argv: list[str] | None = None) -> int:
         if args.debug:
             traceback.print_exc()
         message, fix = describe_error(e)
-        line = f"{PROG}: error: {message}"
+        line = f"{PROG}: error: {shown(message, multiline=False)}"
         if fix:
-            line += f" (fix: {fix})"
+            line += f" (fix: {shown(fix, multiline=False)})"
         print(line, file=sys.stderr)
         return 1

@@ -11,6 +11,7 @@ from pathlib import Path
 
 from vorlan.cli.errors import CliError
 from vorlan.cli.options import add_llm_options
+from vorlan.cli import terminal
 
 # genloom settings that connection options set; a Ray worker gets them through the config.
 _FORWARDED = (("timeout", "REQUEST_TIMEOUT"), ("openai_api", "OPENAI_API"))
@@ -145,7 +146,7 @@ def cmd_bench(args) -> int:
                                                               for s in summaries]},
                          indent=2, ensure_ascii=False))
     else:
-        print(bench.format_table(summaries))
+        print(terminal.shown(bench.format_table(summaries)))
         print(f"\nresults: {out / 'results.jsonl'}\nreport:  {out / 'report.html'}")
     if report.interrupted:
         print(f"interrupted: {report.ran} problem(s) finished in this run; continue with --resume",

@@ -9,6 +9,7 @@ from vorlan.cli.files import check_output_file, library_readable, same_file, wri
 from vorlan.cli.options import add_llm_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import resolve_provider
+from vorlan.cli.terminal import shown
 
 
 def register(sub) -> None:
@@ -49,7 +50,7 @@ def cmd_feedback(args) -> int:
     if args.json:
         print(json.dumps(reply, indent=2, ensure_ascii=False))
     elif isinstance(reply, dict):
-        print(reply.get("feedback") if isinstance(reply.get("feedback"), str) else json.dumps(reply, indent=2))
+        print(shown(reply.get("feedback") if isinstance(reply.get("feedback"), str) else json.dumps(reply, indent=2)))
     else:
         print("(the model gave no feedback)")
     for path, key in targets:

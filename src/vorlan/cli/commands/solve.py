@@ -9,6 +9,7 @@ from vorlan.cli.files import check_output_file, read_input, same_file
 from vorlan.cli.options import add_llm_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import resolve_provider, use_examples
+from vorlan.cli.terminal import shown
 
 
 def register(sub) -> None:
@@ -93,12 +94,12 @@ def cmd_solve(args) -> int:
         if stats["syntax_errors"]:
             print("the last pair does not compile:")
             for e in stats["syntax_errors"]:
-                print("  " + e)
+                print("  " + shown(e, multiline=False))
         if solved:
             objective = "" if solved["objective"] is None else f", objective {solved['objective']!r}"
             print(f"solver: {solved['status']}{objective}")
         if stats["assessment"]:
-            print("\n" + stats["assessment"])
+            print("\n" + shown(stats["assessment"]))
     if stats["syntax_errors"]:
         return 1
     if args.verify and solved:
