@@ -183,11 +183,11 @@ def test_feedback_prints_and_writes_revisions(service, files, tmp_path):
 
 @pytest.mark.parametrize("overwrite", [False, True])
 def test_feedback_never_overwrites_originals_unless_asked(service, files, overwrite):
-    service.texts = [json.dumps({"feedback": "f", "revised_model": "changed"})]
+    service.texts = [json.dumps({"feedback": "f", "revised_model": "// changed\n" + GOOD_MODEL})]
     extra = ["--overwrite"] if overwrite else []
     r = run(["feedback", "q", files[0], files[1], "--write-model", files[0], *extra], env=base_env(**service.env()))
     if overwrite:
-        assert r.returncode == 0 and Path(files[0]).read_text() == "changed"
+        assert r.returncode == 0 and Path(files[0]).read_text() == "// changed\n" + GOOD_MODEL
     else:
         assert r.returncode == 1 and "refusing to overwrite" in r.stderr
         assert Path(files[0]).read_text() == GOOD_MODEL

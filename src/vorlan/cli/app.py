@@ -8,7 +8,7 @@ import sys
 import traceback
 
 from vorlan.cli.commands import COMMANDS
-from vorlan.cli.errors import PROG, describe_error
+from vorlan.cli.errors import PROG, CliError, describe_error
 from vorlan.cli.options import apply_connection_options
 from vorlan.cli.terminal import shown
 
@@ -69,4 +69,4 @@ def main(argv: list[str] | None = None) -> int:
         if fix:
             line += f" (fix: {shown(fix, multiline=False)})"
         print(line, file=sys.stderr)
-        return 1
+        return getattr(e, "status", 1) if isinstance(e, CliError) else 1

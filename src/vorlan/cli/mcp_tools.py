@@ -19,7 +19,7 @@ import tempfile
 from pathlib import Path
 from typing import Any, Callable, Optional
 
-from vorlan.cli.commands.feedback import check_targets
+from vorlan.cli.commands.feedback import check_targets, revised_pair
 from vorlan.cli.commands.solve import check_outputs
 from vorlan.cli.errors import CliError
 from vorlan.cli.files import read_text, write_text_atomic
@@ -183,11 +183,13 @@ def rank(query: str, k: int = 3, examples_dir: str | None = None) -> list[dict[s
 def feedback(question: str, model: str | None = None, data: str | None = None, model_file: str | None = None,
              data_file: str | None = None, write_model: str | None = None, write_data: str | None = None,
              overwrite: bool = False, provider: str | None = None, model_name: str | None = None,
-             temperature: float | None = None, grammar: str = "bnf", progress: Progress = None) -> dict[str, Any]:
+             temperature: float | None = None, grammar: str = "bnf", force: bool = False,
+             progress: Progress = None) -> dict[str, Any]:
     """Ask the LLM a question about a Vorlan model and data pair (texts or paths). Returns its
-    reply (feedback and, when it proposes changes, revised_model and revised_data). Revisions
-    are written only to write_model / write_data, never over the given files unless
-    overwrite=true."""
+    reply (feedback and, when it proposes changes, revised_model and revised_data) and whether
+    the revised pair compiles. Revisions are written only to write_model / write_data, never
+    over the given files unless overwrite=true, and never over an existing file when the
+    revised pair does not compile unless force=true."""
     from vorlan import genloom
 
     provider, model_name, temperature, mode = _llm_arguments(provider, model_name, temperature, grammar)
@@ -208,10 +210,15 @@ def feedback(question: str, model: str | None = None, data: str | None = None, m
             paths.append(str(path))
         reply = genloom.generative_feedback(question, *paths, model_name=model_name, mode=mode,
                                             temperature=temperature, llm_provider=provider, progress=progress)
+    revised = revised_pair(reply, lambda: (model, data))
+    compiles = None if revised is None else revised[0]
+    if compiles is False and not force and any(path and os.path.exists(path) for path, _ in targets):
+        raise CliError(f"the revised pair does not compile ({revised[1]}); nothing written",
+                       "pass force=true to write it anyway")
     written = {}
     for path, key in targets:
         text = reply.get(key) if isinstance(reply, dict) else None
         if path and isinstance(text, str) and text:
             write_text_atomic(path, text)
             written[key] = path
-    return {"reply": reply, "written": written}
+    return {"reply": reply, "written": written, "compiles": compiles}
