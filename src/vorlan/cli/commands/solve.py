@@ -4,7 +4,7 @@ from __future__ import annotations
 import json
 from pathlib import Path
 
-from vorlan.cli.errors import CliError
+from vorlan.cli.errors import CliError, UsageError
 from vorlan.cli.files import check_output_file, read_input, same_file
 from vorlan.cli.options import add_llm_options
 from vorlan.cli.progress import Progress
@@ -70,7 +70,7 @@ def cmd_solve(args) -> int:
     from vorlan import genloom
 
     if args.iterations is not None and args.iterations < 1:
-        raise CliError("--iterations must be at least 1")
+        raise UsageError("--iterations must be at least 1")
     description = _read_description(args)
     model_file, data_file = _output_paths(args)
     check_outputs(model_file, data_file, args.overwrite)
