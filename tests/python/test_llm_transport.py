@@ -6,6 +6,7 @@ import pytest
 
 import vorlan.genloom as g
 from fake_llm_server import PROXY_VARS, FaultServer
+from test_cli import base_env, run
 
 P = g.LLMProvider
 PATHS = ["responses", "chat", "ollama"]  # the OpenAI APIs and the Ollama client
@@ -73,3 +74,20 @@ def test_retries_wait_as_the_server_says(faults, monkeypatch, path, status, head
     monkeypatch.setattr(g, "REQUEST_TIMEOUT", 5)
     assert call(server, path, monkeypatch) == "the reply"
     assert server.requests == 2 and sleeps == [waited]
+
+
+@pytest.mark.parametrize("mode, message", [
+    ("drip", "no reply within 1 s in any of 3 attempts (each bounded from connect to the last byte"),
+    ("endless", "OpenAI reply larger than 8388608 bytes; stopped reading"),
+])
+def test_the_command_line_call_is_bounded(tmp_path, mode, message):
+    server = FaultServer(mode)
+    try:
+        env = base_env(OPENAI_BASE_URL=server.url + "/v1", OPENAI_API_KEY="sk-local-test")
+        started = time.monotonic()
+        r = run(["solve", "a problem", "-o", str(tmp_path / "o"), "--provider", "openai", "--openai-api", "chat",
+                 "--model", "m", "--no-few-shot", "--timeout", "1", "-q"], env=env)
+        assert r.returncode == 1 and message in r.stderr
+        assert time.monotonic() - started < 30  # 3 attempts of 1 s and two back-offs capped at 1 s, plus start-up
+    finally:
+        server.close()
