@@ -142,3 +142,18 @@ def test_devices_and_huge_files_are_refused_before_reading(pair_copy, monkeypatc
     assert main(argv) == 1
     err = capsys.readouterr().err
     assert ("is not a regular file" if bad != "huge" else "over the input limit of") in err
+
+
+def test_sigterm_during_a_replacement_leaves_no_temporary_file(tmp_path):
+    import subprocess
+    import sys
+
+    from test_cli import base_env
+
+    code = ("import os, signal\nfrom vorlan.textfile import open_replacing\n"
+            "with open_replacing('out.lp') as f:\n    f.write('half')\n    os.kill(os.getpid(), signal.SIGTERM)\n"
+            "    f.write(' and the rest')\n")
+    (tmp_path / "out.lp").write_text("the previous export")
+    r = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, env=base_env(), timeout=60)
+    assert r.returncode == 143
+    assert [p.name for p in tmp_path.iterdir()] == ["out.lp"] and (tmp_path / "out.lp").read_text() == "the previous export"
