@@ -42,7 +42,7 @@ def main():
     plain = httpx.Client(timeout=TIMEOUT)
     print(f"timeout {TIMEOUT:g} s, reply cap {CAP >> 20} MiB; peak RSS before: "
           f"{resource.getrusage(resource.RUSAGE_SELF).ru_maxrss >> 10} MiB")
-    print(f"{'server':<10} {'client':<8} {'seconds':>8} {"MiB read":>9}  outcome")
+    print(f"{'server':<10} {'client':<8} {'seconds':>8} {'MiB read':>9}  outcome")
     for mode in ("drip", "endless"):
         server = FaultServer(mode, interval=0.2)
         for name, client in (("bounded", bounded), ("plain", plain)):
