@@ -212,7 +212,8 @@ def feedback(question: str, model: str | None = None, data: str | None = None, m
                                             temperature=temperature, llm_provider=provider, progress=progress)
     revised = revised_pair(reply, lambda: (model, data))
     compiles = None if revised is None else revised[0]
-    if compiles is False and not force and any(path and os.path.exists(path) for path, _ in targets):
+    if revised is not None and not revised[0] and not force and any(path and os.path.exists(path)
+                                                                    for path, _ in targets):
         raise CliError(f"the revised pair does not compile ({revised[1]}); nothing written",
                        "pass force=true to write it anyway")
     written = {}
