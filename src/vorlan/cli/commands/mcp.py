@@ -9,7 +9,7 @@ import itertools
 import os
 
 from vorlan.cli.errors import CliError, describe_error
-from vorlan.cli.options import add_connection_options
+from vorlan.cli.options import add_connection_options, add_reply_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import use_examples
 
@@ -24,6 +24,7 @@ def register(sub) -> None:
     p.add_argument("--allow", metavar="DIR", action="append", default=[],
                    help="a further folder the tools may read from, e.g. an example tree (repeatable)")
     add_connection_options(p)
+    add_reply_options(p)
     p.set_defaults(func=cmd_mcp)
 
 
