@@ -11,8 +11,9 @@ them; ``http_client(module, ...)`` builds such a client for layers that accept o
 - asks for an uncompressed reply, so the bytes counted are the bytes kept;
 - has its body read through a counter that raises ReplyTooLarge past ``max_bytes`` and a
   timeout error of the client's own library once the deadline has passed; a timer shuts the
-  connection at the deadline, so a reply that drips one byte at a time, or stalls after
-  dripping, ends there too.
+  connection at the deadline (armed when the connection is made, or when the reply's headers
+  arrive on a reused one), so a reply that drips one byte at a time, even in its headers, or
+  stalls after dripping, ends there too.
 """
 from __future__ import annotations
 
@@ -21,7 +22,7 @@ import threading
 import time
 from typing import Any
 
-__all__ = ["ReplyTooLarge", "client_options", "http_client"]
+__all__ = ["ReplyTooLarge", "client_options", "expired", "http_client"]
 
 
 class ReplyTooLarge(RuntimeError):
@@ -29,16 +30,43 @@ class ReplyTooLarge(RuntimeError):
 
 
 class _Deadline:
-    """Seconds left of one request's time, from when the request was sent."""
+    """Seconds left of one request's time, from when the request was sent, and the timer that
+    shuts the request's connection when they run out."""
 
     def __init__(self, seconds: float | None):
         self.seconds = seconds
         self.start = time.monotonic()
+        self._timer: threading.Timer | None = None
+        self.expired = False  # the timer shut the connection
 
     def left(self) -> float | None:
         if self.seconds is None:
             return None
         return max(0.0, self.seconds - (time.monotonic() - self.start))
+
+    def watch(self, sock: Any) -> None:
+        """Shut ``sock`` at the deadline (once per request: the first socket seen)."""
+        left = self.left()
+        if left is None or sock is None or self._timer is not None:
+            return
+        self._timer = threading.Timer(left, self._shut, (sock,))
+        self._timer.daemon = True
+        self._timer.start()
+
+    def _shut(self, sock: Any) -> None:
+        self.expired = True
+        _shut(sock)
+
+    def cancel(self) -> None:
+        if self._timer is not None:
+            self._timer.cancel()
+
+    def trace(self, name: str, info: dict) -> None:
+        """httpcore's trace hook: a new connection is watched from the moment it is made, so
+        a server that drips even its headers is cut off at the deadline too."""
+        if name.endswith("connect_tcp.complete"):
+            stream = info.get("return_value")
+            self.watch(stream.get_extra_info("socket") if stream is not None else None)
 
 
 class _BoundedStream:
@@ -49,12 +77,7 @@ class _BoundedStream:
                  sock: Any):
         self._inner, self._module, self._request = inner, module, request
         self._deadline, self._max_bytes = deadline, max_bytes
-        self._timer = None
-        left = deadline.left()
-        if left is not None and sock is not None:
-            self._timer = threading.Timer(left, _shut, (sock,))
-            self._timer.daemon = True
-            self._timer.start()
+        deadline.watch(sock)  # a reused connection was not seen connecting
 
     def __getattr__(self, name: str) -> Any:  # e.g. the client's `elapsed` record
         return getattr(self._inner, name)
@@ -81,16 +104,36 @@ class _BoundedStream:
                 raise self._expired() from None
             raise
         finally:
-            self._cancel()
+            self._deadline.cancel()
 
     def close(self) -> None:
-        self._cancel()
+        self._deadline.cancel()
         self._inner.close()
 
-    def _cancel(self) -> None:
-        if self._timer is not None:
-            self._timer.cancel()
-            self._timer = None
+
+def expired(error: BaseException) -> bool:
+    """Whether ``error``, or an error it was raised from, ended a request of ours at its
+    deadline (the connection shut under a read that was still waiting, e.g. for headers)."""
+    seen: set[int] = set()
+    e: BaseException | None = error
+    while e is not None and id(e) not in seen:
+        seen.add(id(e))
+        try:
+            deadline = e.request.extensions.get(_KEY)  # type: ignore[attr-defined]
+        except Exception:  # no request, or one without extensions
+            deadline = None
+        if isinstance(deadline, _Deadline) and deadline.expired:
+            return True
+        e = e.__cause__ or e.__context__
+    return False
+
+
+def _both(first: Any, second: Any) -> Any:
+    def trace(name: str, info: dict) -> Any:
+        second(name, info)
+        return first(name, info)
+
+    return trace
 
 
 _STREAM_CLASSES: dict[str, type] = {}
@@ -121,9 +164,12 @@ def client_options(module: Any, timeout: float | None, max_bytes: int | None) ->
     keyword arguments to one) that bound every request: ``timeout`` seconds from sending to the
     last byte (None: no limit) and ``max_bytes`` of reply (None: no cap)."""
     def on_request(request: Any) -> None:
-        extensions = {**request.extensions, _KEY: _Deadline(timeout)}
+        deadline = _Deadline(timeout)
+        extensions = {**request.extensions, _KEY: deadline}
         if timeout is not None:
             extensions["timeout"] = {k: timeout for k in ("connect", "read", "write", "pool")}
+            outer = extensions.get("trace")
+            extensions["trace"] = deadline.trace if outer is None else _both(outer, deadline.trace)
         request.extensions = extensions
         request.headers["Accept-Encoding"] = "identity"
 

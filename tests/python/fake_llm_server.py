@@ -226,6 +226,7 @@ def ollama_body(text):
 class FaultServer:
     """A misbehaving provider on 127.0.0.1, whatever the path. Modes:
     "drip": a 200 reply whose body arrives one byte every `interval` seconds, never ending;
+    "drip-headers": the same with the reply's headers;
     "endless": a 200 reply whose body streams without end as fast as the client reads;
     "retry-after": the first `failures` requests get `status` with a Retry-After header of
     `retry_after`, later ones the reply `text` in the shape the path asks for (Responses,
@@ -260,17 +261,20 @@ class FaultServer:
                     else:
                         self._send(200, response_body(text))
                     return
-                self.send_response(200)
-                self.send_header("content-type", "application/json")
-                self.send_header("content-length", str(1 << 40))
-                self.end_headers()
-                chunk = b" " * (1 if mode == "drip" else 65536)
+                if mode == "drip-headers":  # the status line, then a header that never ends
+                    self.wfile.write(b"HTTP/1.1 200 OK\r\nx-slow: ")
+                else:
+                    self.send_response(200)
+                    self.send_header("content-type", "application/json")
+                    self.send_header("content-length", str(1 << 40))
+                    self.end_headers()
+                chunk = b" " * (65536 if mode == "endless" else 1)
                 try:
-                    self.wfile.write(b"{")
+                    self.wfile.write(b"{" if mode != "drip-headers" else b"a")
                     while not service.closed.is_set():
                         self.wfile.write(chunk)
                         self.wfile.flush()
-                        if mode == "drip":
+                        if mode != "endless":
                             service.closed.wait(interval)
                 except OSError:
                     pass  # the client hung up

@@ -50,8 +50,9 @@ def test_an_endless_reply_stops_at_the_size_cap(faults, monkeypatch, path):
 
 
 @pytest.mark.parametrize("path", PATHS)
-def test_a_dripping_reply_ends_at_the_request_deadline(faults, monkeypatch, path):
-    server, _ = faults("drip", interval=0.1)
+@pytest.mark.parametrize("mode", ["drip", "drip-headers"])
+def test_a_dripping_reply_ends_at_the_request_deadline(faults, monkeypatch, path, mode):
+    server, _ = faults(mode, interval=0.1)
     monkeypatch.setattr(g, "REQUEST_TIMEOUT", 1)
     started = time.monotonic()
     with pytest.raises((RuntimeError, TimeoutError)) as ei:
