@@ -12,7 +12,7 @@ import os
 import sys
 from pathlib import Path
 
-from vorlan.textfile import read_text
+from vorlan.textfile import InputRefused, read_text, termination_raises
 
 __all__ = ["run_pair", "exit_status"]
 
@@ -91,7 +91,7 @@ def run_pair(model_path, data_path=None, emit_script=None, mps=None, lp=None, ti
     try:
         model = read_text(model_path)
         data = read_text(data_path) if data_path else ""
-    except OSError as e:
+    except (OSError, InputRefused) as e:
         return fail("error", [f"error: {e}"])
     compiler = core.QelCompiler()
     try:
@@ -102,18 +102,19 @@ def run_pair(model_path, data_path=None, emit_script=None, mps=None, lp=None, ti
     import vorlan.solve as vs
     files = {}
     try:
-        if emit_script:
-            from vorlan.milpgen import write_script
-            write_script(compiler, emit_script, Path(model_path).stem)
-            files["script"] = str(emit_script)
-            print(f"script written to {emit_script}", file=err)
-        for kind, path, writer in (("mps", mps, vs.write_mps), ("lp", lp, vs.write_lp)):
-            if path:
-                left_out = writer(compiler, os.fspath(path))
-                files[kind] = str(path)
-                print(f"{kind.upper()} written to {path}", file=err)
-                if left_out:
-                    print(f"note: {left_out}", file=err)
+        with termination_raises():  # SIGTERM: no export is left half-written
+            if emit_script:
+                from vorlan.milpgen import write_script
+                write_script(compiler, emit_script, Path(model_path).stem)
+                files["script"] = str(emit_script)
+                print(f"script written to {emit_script}", file=err)
+            for kind, path, writer in (("mps", mps, vs.write_mps), ("lp", lp, vs.write_lp)):
+                if path:
+                    left_out = writer(compiler, os.fspath(path))
+                    files[kind] = str(path)
+                    print(f"{kind.upper()} written to {path}", file=err)
+                    if left_out:
+                        print(f"note: {left_out}", file=err)
     except (OSError, RuntimeError) as e:
         return fail("error", [f"error: {e}"])
     try:

@@ -215,3 +215,76 @@ class StallingServer:
         self.sock.close()
         for conn in self.held:
             conn.close()
+
+
+def ollama_body(text):
+    """An Ollama /api/generate reply carrying `text`."""
+    return {"model": "llama3", "created_at": "2026-01-01T00:00:00Z", "response": text, "done": True,
+            "prompt_eval_count": 1, "eval_count": token_count(text)}
+
+
+class FaultServer:
+    """A misbehaving provider on 127.0.0.1, whatever the path. Modes:
+    "drip": a 200 reply whose body arrives one byte every `interval` seconds, never ending;
+    "drip-headers": the same with the reply's headers;
+    "endless": a 200 reply whose body streams without end as fast as the client reads;
+    "retry-after": the first `failures` requests get `status` with a Retry-After header of
+    `retry_after`, later ones the reply `text` in the shape the path asks for (Responses,
+    chat completion or Ollama)."""
+
+    def __init__(self, mode, interval=0.2, status=429, retry_after="1", failures=1, text="ok"):
+        self.requests = 0
+        self.closed = threading.Event()
+        service = self
+
+        class Handler(JsonHandler):
+            def do_GET(self):
+                self.do_POST()
+
+            def do_POST(self):
+                length = int(self.headers.get("content-length") or 0)
+                self.rfile.read(length)
+                service.requests += 1
+                if mode == "retry-after":
+                    if service.requests <= failures:
+                        data = json.dumps({"error": {"message": "slow down"}}).encode()
+                        self.send_response(status)
+                        self.send_header("content-type", "application/json")
+                        self.send_header("content-length", str(len(data)))
+                        self.send_header("retry-after", retry_after)
+                        self.end_headers()
+                        self.wfile.write(data)
+                    elif self.path.startswith("/api/"):
+                        self._send(200, ollama_body(text))
+                    elif "chat/completions" in self.path:
+                        self._send(200, chat_body(text))
+                    else:
+                        self._send(200, response_body(text))
+                    return
+                if mode == "drip-headers":  # the status line, then a header that never ends
+                    self.wfile.write(b"HTTP/1.1 200 OK\r\nx-slow: ")
+                else:
+                    self.send_response(200)
+                    self.send_header("content-type", "application/json")
+                    self.send_header("content-length", str(1 << 40))
+                    self.end_headers()
+                chunk = b" " * (65536 if mode == "endless" else 1)
+                try:
+                    self.wfile.write(b"{" if mode != "drip-headers" else b"a")
+                    while not service.closed.is_set():
+                        self.wfile.write(chunk)
+                        self.wfile.flush()
+                        if mode != "endless":
+                            service.closed.wait(interval)
+                except OSError:
+                    pass  # the client hung up
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def close(self):
+        self.closed.set()
+        self.server.shutdown()
+        self.server.server_close()

@@ -328,3 +328,26 @@ def test_commands_that_solve_refuse_without_the_solver_before_any_call(monkeypat
     err = capsys.readouterr().err
     assert "needs the solver, which is not installed (fix: pip install 'vorlan[solve]')" in err
     assert sorted(p.name for p in tmp_path.iterdir()) == ["Shop.jsonl"]
+
+
+@pytest.mark.parametrize("kinds, status", [
+    (["wrong", "oversold", "broken"], 0),  # every answer wrong: 0% (its interval once broke the chart)
+    (["right"] * 7, 0),  # 100%
+    (["right"], 0),  # one problem
+    (["down"] * 3, 1),  # every request failed
+    (["garbled"] * 3, 0),  # no reply to score
+])
+def test_every_run_prints_the_table_and_writes_the_report(service_env, tmp_path, capsys, kinds, status):
+    ids = [f"{kind}-{i}" for i, kind in enumerate(kinds)]
+    service_env({key(pid): list(CASES[kind][1]) for pid, kind in zip(ids, kinds)})
+    dataset = tmp_path / "Edge.jsonl"
+    dataset.write_text("".join(json.dumps({"id": pid, "en_question": description(pid), "en_answer": CASES[kind][0]})
+                               + "\n" for pid, kind in zip(ids, kinds)), encoding="utf-8")
+    out = tmp_path / "run"
+    argv = ["bench", str(dataset), "--provider", "openai", "--model", "m", "--iterations", "2", "--no-few-shot",
+            "--out", str(out)]
+    assert main(argv) == status
+    table = capsys.readouterr().out
+    assert table.splitlines()[0].startswith("set ") and "Edge" in table
+    page = (out / "report.html").read_text(encoding="utf-8")
+    assert page.count("data:image/png;base64,") == 2

@@ -20,9 +20,9 @@ def service():
     s.close()
 
 
-def session(env, calls):
-    """Start the server, run ``calls(client)`` (a coroutine function) and return its result."""
-    params = mcp.StdioServerParameters(command=sys.executable, args=["-m", "vorlan", "mcp"], env=env)
+def session(env, calls, *options):
+    """Start the server with ``options``, run ``calls(client)`` (a coroutine function) and return its result."""
+    params = mcp.StdioServerParameters(command=sys.executable, args=["-m", "vorlan", "mcp", *options], env=env)
 
     async def main():
         async with mcp.Client(params, read_timeout_seconds=120) as client:
@@ -81,7 +81,7 @@ def test_tools_over_stdio(service, tmp_path):
                                                  "examples_dir": TREE}))
         return out
 
-    out = session(base_env(**service.env()), calls)
+    out = session(base_env(**service.env()), calls, "--root", str(tmp_path), "--allow", TREE)
 
     assert set(out["tools"]) == {"solve", "check", "run", "rank", "feedback"}
     assert out["tools"]["solve"].input_schema["required"] == ["description"]
@@ -107,6 +107,41 @@ def test_tools_over_stdio(service, tmp_path):
     assert (tmp_path / "rev" / "m.mod").read_text().startswith("// revised")
     assert "chaises \u00e0 caf\u00e9" in service.prompts()[-1]
     assert "knapsack" in out["rank"][0]["path"]
+
+
+def test_paths_outside_the_root_are_refused(tmp_path):
+    root, examples, outside = tmp_path / "root", tmp_path / "examples", tmp_path / "outside"
+    for d in (root, examples, outside):
+        d.mkdir()
+    (outside / "secret.txt").write_text("a secret problem description")
+    (outside / "m.mod").write_text(GOOD_MODEL)
+    (root / "m.mod").write_text(GOOD_MODEL)
+    (root / "m.dat").write_text(GOOD_DATA)
+    (root / "link").symlink_to(outside)
+    pair = {"model_file": "m.mod", "data_file": "m.dat"}
+    refused = {
+        "rank /etc": ("rank", {"query": "q", "examples_dir": "/etc"}),
+        "rank via link": ("rank", {"query": "q", "examples_dir": "link"}),
+        "check ../": ("check", {"model_file": "../outside/m.mod", "data_file": "m.dat"}),
+        "solve absolute": ("solve", {"description": "d", "model_file": str(outside / "n.mod"),
+                                     "data_file": str(outside / "n.dat")}),
+        "solve via link": ("solve", {"description": "d", "model_file": "link/n.mod", "data_file": "n.dat"}),
+        "feedback write ../": ("feedback", {"question": "q", **pair, "write_model": "../outside/r.mod"}),
+        "feedback write to allowed": ("feedback", {"question": "q", **pair, "write_model": str(examples / "r.mod")}),
+    }
+
+    async def calls(client):
+        out = {name: result(await client.call_tool(tool, args)) for name, (tool, args) in refused.items()}
+        out["check inside"] = result(await client.call_tool("check", pair))
+        out["rank allowed"] = result(await client.call_tool("rank", {"query": "q", "examples_dir": str(examples)}))
+        return out
+
+    out = session(base_env(OPENAI_API_KEY="sk-x", OPENAI_BASE_URL="http://127.0.0.1:9/v1"), calls,
+                  "--root", str(root), "--allow", str(examples))
+    for name in refused:
+        assert out[name].startswith("error: ") and f"is outside the server's root {root}" in out[name], name
+    assert out["check inside"] == {"valid": True, "diagnostics": ""} and out["rank allowed"] == []
+    assert sorted(p.name for p in outside.iterdir()) == ["m.mod", "secret.txt"]
 
 
 def test_without_the_mcp_package(tmp_path):

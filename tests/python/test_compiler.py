@@ -110,6 +110,10 @@ def test_both_files_syntax_errors_in_one_message():
     ("int n = ...;", 'n = "open', "data:1:5: unterminated string literal"),
     ("\x00\x01\x02\xff garbage", "", "model:1:1: unexpected byte 0x00"),
     ("int n = 1;", "\x7f\x80", "data:1:1: unexpected byte 0x7F"),
+    # a byte of a Latin-1 file reaches the compiler as the character of the same value
+    ("int n = ...;", "n = 1 \x81;", "data:1:7: unexpected character U+0081 (not part of the language)"),
+    ("dvar float+ y;\nminimize z: sum(i in 1..10000000000) y;", "",
+     "model:2:13: an expression holds more than the limit of terms"),
     # found by fuzzing: a quoted string cut inside a two-byte character
     ('int n = 1 "' + "\u00e9" * 40 + '";', "", "model:1:11: expected ';' to end the declaration, found string"),
 ])

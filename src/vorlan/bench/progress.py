@@ -7,6 +7,8 @@ import sys
 import threading
 import time
 
+from vorlan.cli.terminal import shown
+
 
 def format_duration(seconds: float) -> str:
     seconds = max(0, int(round(seconds)))
@@ -60,7 +62,8 @@ class RunProgress:
                     verdict = f"error{took}: {record.get('error') or ''}"
                 else:
                     verdict = f"{record.get('status')}, {'correct' if record.get('correct') else 'wrong'}{took}"
-                self.stream.write(f"{record['set']}/{record['id']}: {verdict} [{self.status()}]\n")
+                line = shown(f"{record['set']}/{record['id']}: {verdict}", multiline=False)
+                self.stream.write(f"{line} [{self.status()}]\n")
                 self.stream.flush()
 
     def note(self, text: str) -> None:
@@ -85,7 +88,7 @@ class RunProgress:
     def _line(self, text: str) -> None:
         if self.live and self._drawn:
             self.stream.write("\r\x1b[K")
-        self.stream.write(text + "\n")
+        self.stream.write(shown(text, multiline=False) + "\n")
         self.stream.flush()
         self._drawn = False
 

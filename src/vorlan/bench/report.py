@@ -5,6 +5,7 @@ from __future__ import annotations
 import base64
 import html
 import io
+import math
 import time
 from pathlib import Path
 from urllib.parse import quote
@@ -63,6 +64,17 @@ def _png(fig) -> str:
     return base64.b64encode(buf.getvalue()).decode("ascii")
 
 
+def _share(x) -> float:
+    """A share in [0, 1]; 0 for a missing or non-finite one (a set with nothing scored)."""
+    return min(1.0, max(0.0, x)) if isinstance(x, (int, float)) and math.isfinite(x) else 0.0
+
+
+def _arm(upper, lower) -> float:
+    """Length in percent of one error-bar arm. The interval's bounds can sit a rounding error
+    inside the share itself at 0% and 100%, which would make an arm negative."""
+    return max(0.0, 100 * (_share(upper) - _share(lower)))
+
+
 def charts(summaries: list[Summary], rows: list[dict]) -> dict[str, str]:
     """Base64 PNGs: "accuracy" (per set, with the interval as error bars) and "iterations"
     (histogram). Built on matplotlib's object interface, so no global backend is chosen."""
@@ -73,8 +85,8 @@ def charts(summaries: list[Summary], rows: list[dict]) -> dict[str, str]:
     fig = Figure(figsize=(max(4.0, 1.2 * len(sets) + 2), 3.2))
     FigureCanvasAgg(fig)
     ax = fig.add_subplot()
-    acc = [100 * s.accuracy for s in sets]
-    err = [[100 * (s.accuracy - s.ci_low) for s in sets], [100 * (s.ci_high - s.accuracy) for s in sets]]
+    acc = [100 * _share(s.accuracy) for s in sets]
+    err = [[_arm(s.accuracy, s.ci_low) for s in sets], [_arm(s.ci_high, s.accuracy) for s in sets]]
     bars = ax.bar([s.name for s in sets], acc, yerr=err, capsize=4, color="#4878a8")
     ax.bar_label(bars, labels=[f"{a:.1f}%" for a in acc], padding=3)
     ax.set_ylim(0, 100)

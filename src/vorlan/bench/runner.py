@@ -96,7 +96,9 @@ def classify_failure(e: BaseException) -> str:
 
 
 def _first_line(e: BaseException) -> str:
-    text = str(e).strip()
+    from vorlan.genloom import redact_urls
+
+    text = redact_urls(str(e).strip())
     return f"{type(e).__name__}: {text}" if text else type(e).__name__
 
 
@@ -109,7 +111,9 @@ class _Log:
         self.calls: list[dict] = []
 
     def progress(self, msg) -> None:
-        self.events.append((time.monotonic() - self.t0, "progress", str(msg)))
+        from vorlan.genloom import redact_urls
+
+        self.events.append((time.monotonic() - self.t0, "progress", redact_urls(str(msg))))
 
     def usage(self, rec) -> None:
         rec = dict(rec)

@@ -9,8 +9,9 @@ import traceback
 
 from vorlan import __version__
 from vorlan.cli.commands import COMMANDS
-from vorlan.cli.errors import PROG, describe_error
+from vorlan.cli.errors import PROG, CliError, describe_error
 from vorlan.cli.options import apply_connection_options, apply_reply_options
+from vorlan.cli.terminal import shown
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -67,8 +68,8 @@ def main(argv: list[str] | None = None) -> int:
         if args.debug:
             traceback.print_exc()
         message, fix = describe_error(e)
-        line = f"{PROG}: error: {message}"
+        line = f"{PROG}: error: {shown(message, multiline=False)}"
         if fix:
-            line += f" (fix: {fix})"
+            line += f" (fix: {shown(fix, multiline=False)})"
         print(line, file=sys.stderr)
-        return 1
+        return getattr(e, "status", 1) if isinstance(e, CliError) else 1

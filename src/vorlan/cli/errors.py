@@ -8,9 +8,17 @@ PROG = "vorlan"
 class CliError(Exception):
     """A failure with a message meant for the user, optionally with the fix."""
 
+    status = 1  # the command's exit status
+
     def __init__(self, message: str, fix: str | None = None):
         super().__init__(message)
         self.fix = fix
+
+
+class UsageError(CliError):
+    """Arguments that cannot work together, found before any work starts (exit status 2)."""
+
+    status = 2
 
 
 _INSTALL_HINTS = {

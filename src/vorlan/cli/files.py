@@ -12,7 +12,7 @@ import tempfile
 from pathlib import Path
 
 from vorlan.cli.errors import CliError
-from vorlan.textfile import decode_text, read_text, write_text_replacing
+from vorlan.textfile import decode_text, max_input_bytes, read_bytes, read_text, write_text_replacing
 
 __all__ = ["check_output_file", "decode_text", "library_readable", "read_input", "read_text", "same_file",
            "write_text_atomic"]
@@ -21,7 +21,12 @@ __all__ = ["check_output_file", "decode_text", "library_readable", "read_input",
 def read_input(source: str) -> str:
     """Text of a file, or of standard input for "-", decoded like every input file."""
     if source == "-":
-        return decode_text(sys.stdin.buffer.read())
+        limit = max_input_bytes()
+        raw = sys.stdin.buffer.read(limit + 1)
+        if len(raw) > limit:
+            raise CliError(f"standard input is over the input limit of {limit} bytes",
+                           "set VORLAN_MAX_INPUT_BYTES to read more")
+        return decode_text(raw)
     return read_text(source)
 
 
@@ -78,8 +83,7 @@ def library_readable(*paths: str):
         folder = None
         result = []
         for i, path in enumerate(paths):
-            with open(path, "rb") as f:
-                raw = f.read()
+            raw = read_bytes(path)
             if _library_reads_as_is(raw):
                 result.append(path)
                 continue

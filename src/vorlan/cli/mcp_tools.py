@@ -5,16 +5,21 @@ input of the command line: UTF-8, a byte-order mark allowed, else Latin-1), foll
 same file-safety rules as the commands (nothing existing is replaced without ``overwrite``;
 outputs are checked before any LLM call) and returns a JSON-ready record. Failures are
 raised; the server turns them into one-line tool errors.
+
+Every path argument is resolved (symbolic links and ``..`` included) and must lie in the
+server's root folder; paths read (inputs, example trees) may also lie in the folders given
+with ``confine(..., allowed)``. Until ``confine`` is called the tools take any path.
 """
 from __future__ import annotations
 
 import contextlib
 import io
+import os
 import tempfile
 from pathlib import Path
 from typing import Any, Callable, Optional
 
-from vorlan.cli.commands.feedback import check_targets
+from vorlan.cli.commands.feedback import check_targets, revised_pair
 from vorlan.cli.commands.solve import check_outputs
 from vorlan.cli.errors import CliError
 from vorlan.cli.files import read_text, write_text_atomic
@@ -23,6 +28,30 @@ from vorlan.cli.providers import resolve_provider
 
 Progress = Optional[Callable[[str], None]]
 GRAMMARS = ("none", "bnf", "code")
+
+# The server's root folder and the further folders it may read from; None: no confinement.
+_root: Optional[Path] = None
+_allowed: tuple[Path, ...] = ()
+
+
+def confine(root: str, allowed: tuple[str, ...] = ()) -> None:
+    """Keep every path argument of the tools inside ``root`` (reads also inside ``allowed``)."""
+    global _root, _allowed
+    _root = Path(os.path.realpath(root))
+    _allowed = tuple(Path(os.path.realpath(a)) for a in allowed)
+
+
+def _within(path: str | None, what: str, write: bool = False) -> str | None:
+    """``path`` resolved, when it lies inside the folders this kind of access may use."""
+    if path is None or _root is None:
+        return path
+    resolved = Path(os.path.realpath(os.path.join(_root, os.path.expanduser(path))))
+    folders = (_root,) if write else (_root, *_allowed)
+    if not any(resolved == f or f in resolved.parents for f in folders):
+        extra = f" or the folders allowed for reading ({', '.join(map(str, _allowed))})" if _allowed and not write else ""
+        raise CliError(f"{what}: {path} is outside the server's root {_root}{extra}",
+                       "use a path inside the root, or start the server with --root DIR (--allow DIR for reading)")
+    return str(resolved)
 
 
 def _checked(value, check, option: str):
@@ -52,6 +81,7 @@ def _one_text(text: str | None, path: str | None, what: str) -> str:
 
 
 def _pair(model, data, model_file, data_file) -> tuple[str, str]:
+    model_file, data_file = _within(model_file, "model_file"), _within(data_file, "data_file")
     return _one_text(model, model_file, "model"), _one_text(data, data_file, "data")
 
 
@@ -77,6 +107,8 @@ def solve(description: str, model_file: str | None = None, data_file: str | None
     provider, model_name, temperature, mode = _llm_arguments(provider, model_name, temperature, grammar)
     if (model_file is None) != (data_file is None):
         raise CliError("give both model_file and data_file, or neither (the texts are returned either way)")
+    model_file = _within(model_file, "model_file", write=True)
+    data_file = _within(data_file, "data_file", write=True)
     with contextlib.ExitStack() as stack:
         if model_file is None:
             folder = stack.enter_context(tempfile.TemporaryDirectory(prefix="vorlan-mcp-"))
@@ -148,20 +180,26 @@ def rank(query: str, k: int = 3, examples_dir: str | None = None) -> list[dict[s
 
     if k < 1:
         raise CliError("k must be at least 1")
+    examples_dir = _within(examples_dir, "examples_dir")
     return list(nearscan.rank_problem_descriptions(query, models_dir=examples_dir, top_k=k))
 
 
 def feedback(question: str, model: str | None = None, data: str | None = None, model_file: str | None = None,
              data_file: str | None = None, write_model: str | None = None, write_data: str | None = None,
              overwrite: bool = False, provider: str | None = None, model_name: str | None = None,
-             temperature: float | None = None, grammar: str = "bnf", progress: Progress = None) -> dict[str, Any]:
+             temperature: float | None = None, grammar: str = "bnf", force: bool = False,
+             progress: Progress = None) -> dict[str, Any]:
     """Ask the LLM a question about a Vorlan model and data pair (texts or paths). Returns its
-    reply (feedback and, when it proposes changes, revised_model and revised_data). Revisions
-    are written only to write_model / write_data, never over the given files unless
-    overwrite=true."""
+    reply (feedback and, when it proposes changes, revised_model and revised_data) and whether
+    the revised pair compiles. Revisions are written only to write_model / write_data, never
+    over the given files unless overwrite=true, and never over an existing file when the
+    revised pair does not compile unless force=true."""
     from vorlan import genloom
 
     provider, model_name, temperature, mode = _llm_arguments(provider, model_name, temperature, grammar)
+    model_file, data_file = _within(model_file, "model_file"), _within(data_file, "data_file")
+    write_model = _within(write_model, "write_model", write=True)
+    write_data = _within(write_data, "write_data", write=True)
     originals = tuple(p for p in (model_file, data_file) if p is not None)
     targets = [(write_model, "revised_model"), (write_data, "revised_data")]
     check_targets(originals, targets, overwrite, "overwrite=true")
@@ -176,10 +214,16 @@ def feedback(question: str, model: str | None = None, data: str | None = None, m
             paths.append(str(path))
         reply = genloom.generative_feedback(question, *paths, model_name=model_name, mode=mode,
                                             temperature=temperature, llm_provider=provider, progress=progress)
+    revised = revised_pair(reply, lambda: (model, data))
+    compiles = None if revised is None else revised[0]
+    if revised is not None and not revised[0] and not force and any(path and os.path.exists(path)
+                                                                    for path, _ in targets):
+        raise CliError(f"the revised pair does not compile ({revised[1]}); nothing written",
+                       "pass force=true to write it anyway")
     written = {}
     for path, key in targets:
         text = reply.get(key) if isinstance(reply, dict) else None
         if path and isinstance(text, str) and text:
             write_text_atomic(path, text)
             written[key] = path
-    return {"reply": reply, "written": written}
+    return {"reply": reply, "written": written, "compiles": compiles}

@@ -6,6 +6,8 @@ import sys
 import threading
 import time
 
+from vorlan.cli.terminal import shown
+
 
 class Progress:
     """Progress messages on standard error: a live status line with elapsed time on a
@@ -43,11 +45,11 @@ class Progress:
             if self.live:
                 if self.current:
                     self._paint(final=True)  # keep the finished step on screen
-                self.current = str(msg)
+                self.current = shown(msg, multiline=False)
                 self._paint()
             else:
                 stamp = time.strftime("%H:%M:%S")
-                self.stream.write(f"{stamp} {msg}\n")
+                self.stream.write(f"{stamp} {shown(msg, multiline=False)}\n")
                 self.stream.flush()
 
     def _paint(self, final: bool = False) -> None:

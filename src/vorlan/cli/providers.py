@@ -99,6 +99,8 @@ def use_examples(examples: str | None) -> None:
     chosen example tree instead (default: ./qel_models if present, else the bundled tree)."""
     from vorlan import genloom
 
+    if examples is not None and not Path(examples).is_dir():
+        raise CliError(f"no such example folder: {examples}", "give an existing folder to --examples")
     if examples is None:
         if Path("qel_models").is_dir():
             return

@@ -83,6 +83,7 @@ ALIGNMENT_CHECK: bool
 FEW_SHOT_TOP_K: int
 FEW_SHOT_MAX_CHARS: int
 REQUEST_TIMEOUT: float | None
+MAX_REPLY_BYTES: int | None
 OPENAI_API: Literal["responses", "chat"]
 GEMINI_CLIENT: Literal["generativeai", "genai"]
 VERIFY: bool
@@ -180,6 +181,8 @@ def list_anthropic_models(prefix: str | None = "claude") -> list[str]:
     """Anthropic model identifiers starting with prefix, distinct and sorted."""
 def list_models(llm_provider: str | None = None, model_name: str = "gpt-5") -> list[str]:
     """Model names of the provider chosen by llm_provider, else by model_name."""
+def redact_urls(text: str) -> str:
+    """The text with the user-info and secret query values of every http(s) URL in it hidden."""
 def extract_json_from_markdown(text: str) -> str:
     """The JSON object text inside an LLM reply: the object of a ``` or ```json fence, else the
     first brace-balanced span, else the text unchanged."""

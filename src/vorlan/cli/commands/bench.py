@@ -10,6 +10,7 @@ from dataclasses import asdict
 from pathlib import Path
 
 from vorlan.cli.errors import CliError
+from vorlan.cli import terminal
 from vorlan.cli.options import add_llm_options, add_reply_options, reply_settings
 
 # genloom settings that connection options set; a Ray worker gets them through the config.
@@ -151,7 +152,7 @@ def cmd_bench(args) -> int:
                                                               for s in summaries]},
                          indent=2, ensure_ascii=False))
     else:
-        print(bench.format_table(summaries))
+        print(terminal.shown(bench.format_table(summaries)))
         print(f"\nresults: {out / 'results.jsonl'}\nreport:  {out / 'report.html'}")
     if report.interrupted:
         print(f"interrupted: {report.ran} problem(s) finished in this run; continue with --resume",

@@ -1,6 +1,7 @@
 """``vorlan check``: compile a model and data pair and print the diagnostics."""
 from __future__ import annotations
 
+from vorlan.cli.terminal import shown
 from vorlan.textfile import read_text
 
 
@@ -19,7 +20,7 @@ def cmd_check(args) -> int:
         vorlan_core.QelCompiler().compile_model(model, data)
     except Exception as e:  # every compile failure is a diagnostic for the user
         name = type(e).__name__
-        print(f"{args.model}, {args.data}: {name}: {e}")
+        print(shown(f"{args.model}, {args.data}: {name}: {e}"))
         return 1
     print(f"{args.model}, {args.data}: valid")
     return 0

@@ -6,6 +6,7 @@ from __future__ import annotations
 import contextlib
 import inspect
 import itertools
+import os
 
 from vorlan.cli.errors import CliError, describe_error
 from vorlan.cli.options import add_connection_options, add_reply_options
@@ -18,6 +19,10 @@ TOOLS = ("solve", "check", "run", "rank", "feedback")
 def register(sub) -> None:
     p = sub.add_parser("mcp", help="serve solve, check, run, rank and feedback as MCP tools on stdin/stdout")
     p.add_argument("--examples", metavar="DIR", help="example tree for few-shot prompts")
+    p.add_argument("--root", metavar="DIR", default=".",
+                   help="folder the tools may read and write in (default: the working folder)")
+    p.add_argument("--allow", metavar="DIR", action="append", default=[],
+                   help="a further folder the tools may read from, e.g. an example tree (repeatable)")
     add_connection_options(p)
     add_reply_options(p)
     p.set_defaults(func=cmd_mcp)
@@ -83,7 +88,13 @@ def build_server():
 
 
 def cmd_mcp(args) -> int:
+    from vorlan.cli import mcp_tools
+
+    for folder in (args.root, *args.allow):
+        if not os.path.isdir(folder):
+            raise CliError(f"no such folder: {folder}", "give an existing folder to --root and --allow")
     server = build_server()
     use_examples(args.examples)
+    mcp_tools.confine(args.root, tuple(args.allow))
     server.run("stdio")
     return 0

@@ -3,6 +3,7 @@ from __future__ import annotations
 
 from vorlan.cli.options import add_connection_options, provider_name
 from vorlan.cli.providers import detect_provider, use_maintained_gemini_client
+from vorlan.cli.terminal import shown
 
 
 def register(sub) -> None:
@@ -17,5 +18,5 @@ def cmd_models(args) -> int:
 
     use_maintained_gemini_client()
     for name in genloom.list_models(llm_provider=args.provider or detect_provider()):
-        print(name)
+        print(shown(name, multiline=False))
     return 0

@@ -4,6 +4,9 @@ from __future__ import annotations
 
 import argparse
 
+from vorlan.cli.errors import UsageError
+from vorlan.cli.files import same_file
+
 
 def _seconds(text: str) -> float:
     try:
@@ -28,8 +31,24 @@ def register(sub) -> None:
     u.set_defaults(func=cmd_run)
 
 
+def check_exports(inputs: dict[str, str | None], exports: dict[str, str | None]) -> None:
+    """Refuse an export that would replace an input or another export (by any spelling of the
+    path: symbolic and hard links, ``..``)."""
+    named = [(option, path) for option, path in inputs.items() if path]
+    for option, path in exports.items():
+        if not path:
+            continue
+        for other, taken in named:
+            if same_file(path, taken):
+                raise UsageError(f"{option} {path} is the same file as {other} {taken}",
+                                 "give every export its own path, apart from the model and data files")
+        named.append((option, path))
+
+
 def cmd_run(args) -> int:
     from vorlan.runner import run_pair
 
+    check_exports({"the model": args.model, "the data": args.data},
+                  {"--emit-script": args.emit_script, "--mps": args.mps, "--lp": args.lp})
     return run_pair(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp,
                     time_limit=args.time_limit, json_output=args.json)

@@ -4,11 +4,12 @@ from __future__ import annotations
 import json
 from pathlib import Path
 
-from vorlan.cli.errors import CliError
+from vorlan.cli.errors import CliError, UsageError
 from vorlan.cli.files import check_output_file, read_input, same_file
 from vorlan.cli.options import add_llm_options, add_reply_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import resolve_provider, use_examples
+from vorlan.cli.terminal import shown
 
 
 def register(sub) -> None:
@@ -70,7 +71,7 @@ def cmd_solve(args) -> int:
     from vorlan import genloom
 
     if args.iterations is not None and args.iterations < 1:
-        raise CliError("--iterations must be at least 1")
+        raise UsageError("--iterations must be at least 1")
     description = _read_description(args)
     model_file, data_file = _output_paths(args)
     check_outputs(model_file, data_file, args.overwrite)
@@ -94,14 +95,14 @@ def cmd_solve(args) -> int:
         if stats["syntax_errors"]:
             print("the last pair does not compile:")
             for e in stats["syntax_errors"]:
-                print("  " + e)
+                print("  " + shown(e, multiline=False))
         if solved:
             objective = "" if solved["objective"] is None else f", objective {solved['objective']!r}"
             if solved.get("objectives"):  # a lexicographic objective: every goal in priority order
                 objective += f", goals {', '.join(repr(v) for v in solved['objectives'])}"
             print(f"solver: {solved['status']}{objective}")
         if stats["assessment"]:
-            print("\n" + stats["assessment"])
+            print("\n" + shown(stats["assessment"]))
     if stats["syntax_errors"]:
         return 1
     if args.verify and solved:

@@ -1,8 +1,10 @@
 #include "genloom/bind/client_layers.hpp"
 
+#include "genloom/bind/http_transport.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
+#include "genloom/core/retry_policy.hpp"
 
 namespace genloom {
 
@@ -29,6 +31,10 @@ py::object import_gemini_layer() {
 }
 
 namespace {
+// Attempts of an Ollama request answered with a transient status, and the first back-off.
+constexpr int kOllamaAttempts = 3;
+constexpr double kOllamaBackoff = 1.5;
+
 void close_quietly(const py::object& client) {
     if (client.is_none()) return;
     try {
@@ -54,17 +60,32 @@ OllamaOperation::OllamaOperation(const char* op) : op_(op) {
 }
 
 py::object OllamaOperation::operator()(const py::kwargs& kwargs) const {
-    py::object client = py::none();
-    try {
-        if (client_cls_.is_none()) return function_(**kwargs);
-        client = client_cls_(py::arg("timeout") = request_timeout_value());
-        py::object reply = client.attr(op_)(**kwargs);
-        close_quietly(client);
-        return reply;
-    } catch (py::error_already_set& e) {
-        close_quietly(client);
-        if (is_ordinary(e) && is_timeout_error(e)) raise_timeout("Ollama", e);
-        throw;
+    for (int attempt = 0;; ++attempt) {
+        py::object client = py::none();
+        try {
+            if (client_cls_.is_none()) return function_(**kwargs);
+            py::dict options = bounded_client_options("httpx");
+            options["timeout"] = request_timeout_value();
+            client = client_cls_(**options);
+            py::object reply = client.attr(op_)(**kwargs);
+            close_quietly(client);
+            return reply;
+        } catch (py::error_already_set& e) {
+            close_quietly(client);
+            if (!is_ordinary(e)) throw;
+            if (is_timeout_error(e)) raise_timeout("Ollama", e);
+            if (is_reply_too_large(e)) raise_runtime_from(e, "Ollama " + std::string(py::str(e.value())));
+            const long status = error_status(e.value());
+            if (status == 0) throw;  // not an answer of the server (e.g. no connection): as it came
+            const std::string text = py::str(e.value());
+            if (core::is_transient_status(status) && attempt + 1 < kOllamaAttempts) {
+                wait_before_retry(attempt, kOllamaBackoff, e.value());
+                continue;
+            }
+            std::string msg = "Ollama request failed";
+            if (attempt > 0) msg += " after " + std::to_string(attempt + 1) + " attempts";
+            raise_runtime_from(e, msg + ": " + text);
+        }
     }
 }
 

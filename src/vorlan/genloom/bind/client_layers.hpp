@@ -14,14 +14,16 @@ extern const char* const kOllamaMissing;
 py::object import_gemini_layer();
 
 // Operation `op` ("generate", "list") of the Ollama client layer. Where the layer has a
-// Client class, each call uses a fresh client with REQUEST_TIMEOUT (the layer's module-level
-// client waits forever); otherwise the layer's own function is called.
+// Client class, each call uses a fresh client bounded by REQUEST_TIMEOUT and MAX_REPLY_BYTES
+// (the layer's module-level client waits forever), and a transient status (429, 500, 503,
+// ...) is tried again as the other providers' are; otherwise the layer's own function is
+// called once.
 class OllamaOperation {
 public:
     // Loads the layer; a missing layer or operation raises RuntimeError(kOllamaMissing).
     explicit OllamaOperation(const char* op);
-    // Calls the operation; a timeout raises TimeoutError naming the limit, other errors
-    // propagate unchanged.
+    // Calls the operation; a timeout raises TimeoutError naming the limit, an error status of
+    // the server RuntimeError "Ollama request failed ...", other errors propagate unchanged.
     py::object operator()(const py::kwargs& kwargs) const;
 
 private:

@@ -7,12 +7,14 @@
 #include "genloom/bind/client_layers.hpp"
 #include "genloom/bind/constrained.hpp"
 #include "genloom/bind/gemini_genai.hpp"
+#include "genloom/bind/http_transport.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
 #include "genloom/bind/reply_format.hpp"
 #include "genloom/bind/usage.hpp"
 #include "genloom/core/provider_rules.hpp"
+#include "genloom/core/url_redaction.hpp"
 
 namespace genloom {
 
@@ -22,9 +24,10 @@ namespace {
 constexpr std::size_t kReplyExcerptChars = 300;
 
 py::object openai_client() {
-    py::object cls;
+    py::object cls, layer;
     try {
-        cls = import_client_layer("openai", kOpenAIMissing).attr("OpenAI");
+        layer = import_client_layer("openai", kOpenAIMissing);
+        cls = layer.attr("OpenAI");
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_AttributeError)) throw;  // the import failure already wrapped
         raise_runtime_from(e, kOpenAIMissing);
@@ -33,8 +36,14 @@ py::object openai_client() {
     if (key.is_none() || !truthy(key))
         raise_error(PyExc_RuntimeError, py::str("OPENAI_API_KEY environment variable not set."));
     // Our retry loop makes the attempts: the client's own retries are switched off.
-    return cls(py::arg("api_key") = key, py::arg("timeout") = request_timeout_value(),
-               py::arg("max_retries") = 0);
+    py::kwargs options;
+    options["api_key"] = key;
+    options["timeout"] = request_timeout_value();
+    options["max_retries"] = 0;
+    // The layer's own HTTP client class, with our deadline and reply-size cap.
+    py::object http_cls = attr_or_none(layer, "DefaultHttpxClient");
+    if (!http_cls.is_none()) options["http_client"] = bounded_http_client(http_cls, py::kwargs());
+    return cls(**options);
 }
 
 py::object google_client() {
@@ -288,10 +297,16 @@ void register_llm(py::module_& m) {
                                 .attr("ContextVar")("vorlan_usage_sink", py::arg("default") = py::none());
     // Seconds a provider request may take before it fails (None: no limit); read at call time.
     m.attr("REQUEST_TIMEOUT") = 300.0;
+    // Bytes a provider reply may have before reading stops with an error (None: no cap).
+    m.attr("MAX_REPLY_BYTES") = 8 * 1024 * 1024;
     // The OpenAI API used for generation: "responses" or "chat" (chat completions, as
     // many OpenAI-compatible local servers offer); read at call time.
     m.attr("OPENAI_API") = "responses";
     py::object max_tokens_default = m.attr("MAX_OUTPUT_TOKENS");
+    m.def("redact_urls", [](py::str text) {
+        Utf8 u(text);
+        return u.make(core::redact_urls(u.view()));
+    }, py::arg("text"), "The text with the user-info and secret query values of every http(s) URL in it hidden.");
     m.def("_openai_client", &openai_client, "A new OpenAI client keyed from OPENAI_API_KEY.");
     m.def("_google_client", &google_client,
           "The Gemini client layer, configured with GEMINI_API_KEY.");

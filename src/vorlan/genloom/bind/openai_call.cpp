@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <string>
 
+#include "genloom/bind/http_transport.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
@@ -71,21 +72,11 @@ void filter_by_signature(py::handle client, core::OpenAIApi api, py::dict& param
     }
 }
 
-// The HTTP status of a client-layer error (its status_code), or 0.
-long status_of(py::handle error) {
-    try {
-        py::object code = attr_or_none(error, "status_code");
-        if (PyLong_Check(code.ptr())) return PyLong_AsLong(code.ptr());
-    } catch (py::error_already_set& e) {
-        if (!is_ordinary(e)) throw;
-    }
-    return 0;
-}
-
 // What to add to the final error so that it says what to do, or "".
-std::string failure_advice(py::handle client, core::OpenAIApi api, py::handle last_error, bool timed_out) {
-    if (timed_out) return core::timeout_advice(request_timeout());
-    if (api != core::OpenAIApi::Responses || status_of(last_error) != 404) return "";
+std::string failure_advice(py::handle client, core::OpenAIApi api, py::handle last_error, bool timed_out,
+                           long long attempts) {
+    if (timed_out) return core::timeout_advice(request_timeout(), static_cast<int>(attempts));
+    if (api != core::OpenAIApi::Responses || error_status(last_error) != 404) return "";
     try {
         py::object base = attr_or_none(client, "base_url");
         if (base.is_none()) return "";
@@ -114,6 +105,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, l
             return create_operation(client, api)(**params);
         } catch (py::error_already_set& e) {
             if (!is_ordinary(e)) throw;
+            if (is_reply_too_large(e)) raise_runtime_from(e, "OpenAI " + std::string(py::str(e.value())));
             last_error = e.value();
             timed_out = is_timeout_error(e);
             msg = error_text(e);
@@ -127,12 +119,11 @@ py::object call_openai_with_retry(py::object client, py::object create_params, l
         notify_obj(progress, cat({py::str("[LLM] OpenAI: retry " + std::to_string(attempt + 1) + "/" +
                                           total + " after error: "),
                                   msg}));
-        py::object delay = py::float_(backoff_sec) * py::int_(1LL << std::min<long long>(attempt, 62));
-        py::module_::import("time").attr("sleep")(delay);
+        if (attempt + 1 < retries) wait_before_retry(static_cast<int>(attempt), backoff_sec, last_error);
     }
     notify(progress, "[LLM] OpenAI: failed after " + total + " attempts");
     py::str message = cat({py::str("OpenAI request failed after " + total + " attempts: "), py::str(last_error)});
-    const std::string advice = failure_advice(client, api, last_error, timed_out);
+    const std::string advice = failure_advice(client, api, last_error, timed_out, retries);
     if (!advice.empty()) message = cat({message, py::str(" (" + advice + ")")});
     raise_error(PyExc_RuntimeError, message);
 }

@@ -49,6 +49,8 @@ core::GeminiClient gemini_client() {
 
 bool is_timeout_error(const py::error_already_set& e) {
     if (e.matches(PyExc_TimeoutError)) return true;
+    // A request our transport cut off at its deadline, whatever error the layer made of it.
+    if (truthy(py::module_::import("vorlan.http_bounds").attr("expired")(e.value()))) return true;
     py::object mro = py::type::handle_of(e.value()).attr("__mro__");
     for (py::handle cls : mro) {
         const std::string name = py::str(cls.attr("__name__"));

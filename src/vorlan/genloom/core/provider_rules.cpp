@@ -1,4 +1,5 @@
 #include "genloom/core/provider_rules.hpp"
+#include "genloom/core/url_redaction.hpp"
 
 #include <cctype>
 #include <cstdio>
@@ -68,14 +69,19 @@ std::string format_seconds(double seconds) {
     return buf;
 }
 
-std::string timeout_advice(std::optional<double> seconds) {
+std::string timeout_advice(std::optional<double> seconds, int attempts) {
     if (!seconds) return "the client layer stopped waiting; set genloom.REQUEST_TIMEOUT or use --timeout";
-    return "no reply within " + format_seconds(*seconds) +
-           " s; raise genloom.REQUEST_TIMEOUT or use --timeout";
+    std::string bound;
+    if (attempts > 1)
+        bound = " in any of " + std::to_string(attempts) + " attempts (each bounded from connect to the last byte, " +
+                "so at most about " + std::to_string(attempts) + " x " + format_seconds(*seconds) +
+                " s plus back-off in all)";
+    return "no reply within " + format_seconds(*seconds) + " s" + bound +
+           "; raise genloom.REQUEST_TIMEOUT or use --timeout";
 }
 
 std::string responses_404_advice(std::string_view base_url) {
-    return "the server at " + std::string(base_url) +
+    return "the server at " + redact_urls(base_url) +
            " has no Responses endpoint; if it serves chat completions only, use "
            "--openai-api chat or set genloom.OPENAI_API = \"chat\"";
 }

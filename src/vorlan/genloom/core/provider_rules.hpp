@@ -38,9 +38,10 @@ bool is_openai_host(std::string_view base_url);
 // Seconds as a short decimal: 300, 1.5, 0.25.
 std::string format_seconds(double seconds);
 
-// "no reply within 300 s; raise genloom.REQUEST_TIMEOUT or use --timeout"; without a
-// limit of ours, only how to set one.
-std::string timeout_advice(std::optional<double> seconds);
+// "no reply within 300 s; raise genloom.REQUEST_TIMEOUT or use --timeout"; with several
+// attempts, also the bound they put on the whole call. Without a limit of ours, only how
+// to set one.
+std::string timeout_advice(std::optional<double> seconds, int attempts = 1);
 
 // The hint added when the Responses endpoint of a server other than OpenAI's is missing.
 std::string responses_404_advice(std::string_view base_url);

@@ -7,10 +7,10 @@
 namespace vorlan::compiler {
 
 // acc += coef * variable.
-void Sema::append_term(Value& acc, std::int64_t var, double coef) {
+void Sema::append_term(Value& acc, std::int64_t var, double coef, Pos at) {
     Lin& a = own_lin(acc);
     a.terms.push_back({static_cast<std::int32_t>(var), coef});
-    if (a.terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
+    if (a.terms.size() > lim_.max_terms) fail(at, "an expression holds more than the limit of terms");
 }
 
 Value Sema::aggregate(const Expr& e) {
@@ -23,7 +23,7 @@ Value Sema::aggregate(const Expr& e) {
             std::int64_t var;
             double coef;
             Value v = eval_term(body, var, coef);
-            if (var >= 0) return append_term(acc, var, coef);
+            if (var >= 0) return append_term(acc, var, coef, e.pos);
             if (!v.is_num() && v.k != Value::K::Lin)
                 fail(body.pos, "'sum' adds numbers or linear expressions, found " + std::string(kind_word(v.k)) +
                                    " " + quote(body));
@@ -32,7 +32,7 @@ Value Sema::aggregate(const Expr& e) {
             } else if (acc.k != Value::K::Lin && v.k != Value::K::Lin) {
                 acc = Value::Float(acc.num() + v.num());
             } else {
-                add_into(acc, v, 1.0);
+                add_into(acc, v, 1.0, e.pos);
             }
         });
         return acc;

@@ -71,7 +71,7 @@ Value Sema::arith(const std::string& op, Value a, Value b, const Expr& whole, co
     if (oc == Op::Pow) return power(std::move(a), std::move(b), whole, rhs);
     if (oc == Op::Add || oc == Op::Sub) {
         if (la || lb) {
-            add_into(a, b, oc == Op::Add ? 1.0 : -1.0);
+            add_into(a, b, oc == Op::Add ? 1.0 : -1.0, whole.pos);
             return a;
         }
         if (a.k == Value::K::Int && b.k == Value::K::Int) {

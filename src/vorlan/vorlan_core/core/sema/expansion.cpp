@@ -145,7 +145,7 @@ void Sema::add_row(const Stmt& s, const Expr& rel, const std::string& label, std
             return;
         }
         Value d = std::move(vs[0]);
-        add_into(d, vs[1], -1.0);
+        add_into(d, vs[1], -1.0, e.pos);
         double rhs = -d.lin->c;
         row.terms = merge(std::move(d.lin));
         rhs += 0.0;  // no negative zero in the instance

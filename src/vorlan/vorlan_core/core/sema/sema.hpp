@@ -186,7 +186,8 @@ public:
     bool as_bool(const Value& v, const Expr& e, const char* what);
     std::shared_ptr<SetV> as_set(const Value& v, const Expr& e);
     std::shared_ptr<Lin> to_lin(const Value& v);
-    void add_into(Value& acc, const Value& v, double sign);
+    // `at`: the expression the terms come from, named when their number passes the limit.
+    void add_into(Value& acc, const Value& v, double sign, Pos at = {});
     Value scale(Value v, double k);
     const TupleType* tuple_type(const std::string& n) const {
         auto it = tuples_.find(n);
@@ -212,7 +213,7 @@ public:
     bool direct_number(const Expr& e, double& num);
     Value eval_index(const Expr& e, std::int64_t* var);
     Value eval_term(const Expr& e, std::int64_t& var, double& coef);
-    void append_term(Value& acc, std::int64_t var, double coef);
+    void append_term(Value& acc, std::int64_t var, double coef, Pos at = {});
     Value aggregate(const Expr& e);
     bool direct_sum(const Expr& e, Value& out);  // direct_sum.cpp
     Value call(const Expr& e);

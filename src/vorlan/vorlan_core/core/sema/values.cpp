@@ -167,12 +167,12 @@ std::shared_ptr<Lin> Sema::to_lin(const Value& v) {
 }
 
 // acc += sign * v, reusing acc's storage when it is not shared.
-void Sema::add_into(Value& acc, const Value& v, double sign) {
+void Sema::add_into(Value& acc, const Value& v, double sign, Pos at) {
     Lin& a = own_lin(acc);
     if (v.k == Value::K::Lin) {
         for (const Term& t : v.lin->terms) a.terms.push_back({t.var, sign * t.coef});
         a.c += sign * v.lin->c;
-        if (a.terms.size() > lim_.max_terms) fail({}, "an expression holds more than the limit of terms");
+        if (a.terms.size() > lim_.max_terms) fail(at, "an expression holds more than the limit of terms");
     } else {
         a.c += sign * v.num();
     }

@@ -387,10 +387,16 @@ void Lexer::lex(Token& t) {
     t.kind = Tok::Error;
     unsigned char u = static_cast<unsigned char>(c);
     char buf[64];
-    if (u >= 0x20 && u < 0x7F)
+    if (u >= 0x20 && u < 0x7F) {
         std::snprintf(buf, sizeof buf, "unexpected character '%c'", c);
-    else
+    } else if (char32_t cp = utf8_code_point(p_); cp != 0) {
+        // The character, not the first byte of its encoding: text decoded from Latin-1 carries
+        // each byte of the file as the code point of the same value.
+        std::snprintf(buf, sizeof buf, "unexpected character U+%04X (not part of the language)",
+                      static_cast<unsigned>(cp));
+    } else {
         std::snprintf(buf, sizeof buf, "unexpected byte 0x%02X (not part of the language)", u);
+    }
     t.text = buf;
 }
 

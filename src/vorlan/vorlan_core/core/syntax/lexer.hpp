@@ -75,6 +75,21 @@ private:
     void skip_space_and_comments(Token& err);
     bool skip_execute_body(Token& t);
     char at(std::size_t i) const { return i < src_.size() ? src_[i] : '\0'; }
+    // The code point of the well-formed UTF-8 sequence of two or more bytes at `i`, else 0.
+    char32_t utf8_code_point(std::size_t i) const {
+        const auto b = [&](std::size_t k) { return static_cast<unsigned char>(at(i + k)); };
+        const unsigned lead = b(0);
+        const int n = lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+        if (n == 0 || (n == 3 && lead >= 0xF0)) return 0;
+        char32_t cp = lead & (0x7F >> n);
+        for (int k = 1; k < n; ++k) {
+            if ((b(k) & 0xC0) != 0x80) return 0;
+            cp = (cp << 6) | (b(k) & 0x3F);
+        }
+        const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+        return cp;
+    }
     void advance(std::size_t n = 1);
     // Moves over n bytes known to be ASCII and not line breaks.
     void advance_ascii(std::size_t n) {
