@@ -24,7 +24,8 @@ fi
 echo "setup: installing pinned Python dependencies" >&2
 .venv/bin/pip install -q --disable-pip-version-check -r requirements/dev.txt
 .venv/bin/pip install -q --disable-pip-version-check --no-deps -r requirements/grammar-engines.txt
-echo "setup: placing the default embedding model in the local model cache" >&2
-.venv/bin/python scripts/install_offline_model.py
 echo "setup: building and installing vorlan" >&2
 .venv/bin/pip install -q --disable-pip-version-check --no-build-isolation --no-deps --force-reinstall .
+# After the build: the light-runtime export of the model is checked through vorlan itself.
+echo "setup: placing the default embedding model in the local model cache" >&2
+HF_HUB_OFFLINE=1 .venv/bin/python scripts/install_offline_model.py
