@@ -1,6 +1,7 @@
 #include "nearscan/bind/scoring.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <optional>
@@ -8,6 +9,7 @@
 
 #include "common/host.hpp"
 #include "nearscan/bind/light_model.hpp"
+#include "nearscan/core/cache_file.hpp"
 #include "nearscan/core/embed_cache.hpp"
 #include "nearscan/core/model_files.hpp"
 
@@ -20,6 +22,10 @@ namespace {
 
 // At most this many texts are encoded on one tensor-library thread.
 constexpr std::size_t kFewTexts = 8;
+
+// Longest wait for another process that encodes texts of the same tree; past it this one
+// encodes them too, as if there were no other.
+constexpr std::chrono::seconds kEncodeWait{60};
 
 // Holds the calling thread's tensor-library thread count at one while it lives. For a query
 // or a handful of texts, starting and synchronising a thread pool costs more than the work
@@ -153,18 +159,32 @@ std::vector<double> uncached_scores(py::handle model, const Corpus& corpus, py::
 std::vector<double> cached_scores(py::handle model, const std::string& model_name, Corpus& corpus,
                                   const std::string& tree, py::handle query, const std::string& shipped_dir) {
     std::optional<EmbeddingCache> cache;
+    std::string revision, tree_path;
+    auto open_cache = [&] {
+        cache.emplace(CacheFile{tree_path, {model_name, revision, tree}},
+                      CacheFile{shipped_dir.empty() ? "" : shipped_dir + "/" + shipped_file_name(model_name),
+                                {model_name, revision, ""}});
+    };
     {
         py::gil_scoped_release unlocked;
-        std::string revision = model_revision(model_name);
+        revision = model_revision(model_name);
         std::string dir = embedding_cache_dir();
-        CacheFile tree_file{dir.empty() ? "" : tree_cache_file(dir, model_name, revision, tree),
-                            {model_name, revision, tree}};
-        CacheFile shipped{shipped_dir.empty() ? "" : shipped_dir + "/" + shipped_file_name(model_name),
-                          {model_name, revision, ""}};
-        cache.emplace(std::move(tree_file), std::move(shipped));
+        tree_path = dir.empty() ? "" : tree_cache_file(dir, model_name, revision, tree);
+        open_cache();
     }
     const std::size_t n = corpus.texts.size();
     std::vector<const float*> rows = cache->lookup(corpus.digests);
+    cache_file::FileLock turn;
+    if (std::find(rows.begin(), rows.end(), nullptr) != rows.end() && !tree_path.empty()) {
+        // Texts to encode. Processes ranking the same tree take turns here (at most kEncodeWait
+        // each), and one that waited finds what the one before it wrote instead of encoding the
+        // same texts at the same time on the same cores.
+        py::gil_scoped_release unlocked;
+        std::string locks = lock_dir();
+        std::string name = tree_path.substr(tree_path.find_last_of('/') + 1);
+        if (!locks.empty() && turn.acquire(locks + "/" + name + ".lock", kEncodeWait)) open_cache();
+        rows = cache->lookup(corpus.digests);
+    }
     std::vector<std::size_t> missing, cached;
     for (std::size_t i = 0; i < n; ++i) (rows[i] ? cached : missing).push_back(i);
 

@@ -123,6 +123,11 @@ std::string tree_index_dir() {
     return root.empty() ? root : root + "/trees";
 }
 
+std::string lock_dir() {
+    std::string root = vorlan_cache_dir();
+    return root.empty() ? root : root + "/locks";
+}
+
 bool embedding_cache_disabled() {
     std::string v = lower_env("VORLAN_EMBEDDING_CACHE");
     return v == "0" || v == "off" || v == "no" || v == "false";

@@ -40,6 +40,8 @@ std::string vorlan_cache_dir();
 // "" when the cache folder cannot be named.
 std::string embedding_cache_dir();
 std::string tree_index_dir();
+// Its "locks" folder: the files processes take turns on before encoding for a cache file.
+std::string lock_dir();
 
 // Whether VORLAN_EMBEDDING_CACHE switches the cache off ("0", "off", "no" or "false").
 bool embedding_cache_disabled();
