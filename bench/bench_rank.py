@@ -225,6 +225,19 @@ def import_breakdown(env) -> None:
           f" (sum {sum(parts.values()):.2f} s)")
 
 
+def synthetic_tree(tmp: str, size: int) -> str:
+    """A tree of `size` generated descriptions below tmp, old enough for the tree index to trust."""
+    rng = random.Random(size)
+    for i in range(size):
+        d = Path(tmp) / "tree" / f"p{i:05d}"
+        d.mkdir(parents=True)
+        (d / "problem.txt").write_text(synthetic(i, rng), encoding="utf-8")
+    # Entries younger than the index's trust margin (3 s) are read on every call;
+    # an example tree is normally older than that.
+    time.sleep(3.5)
+    return str(Path(tmp) / "tree")
+
+
 def ranking(sizes, uncached_max) -> None:
     print("\nRanking (one fresh process per row; 'first' and 'second' are two calls in that process, "
           "the model loaded before them):")
@@ -232,15 +245,7 @@ def ranking(sizes, uncached_max) -> None:
     summary = []
     for size in sizes:
         with tempfile.TemporaryDirectory() as tmp:
-            rng = random.Random(size)
-            for i in range(size):
-                d = Path(tmp) / "tree" / f"p{i:05d}"
-                d.mkdir(parents=True)
-                (d / "problem.txt").write_text(synthetic(i, rng), encoding="utf-8")
-            # Entries younger than the index's trust margin (3 s) are read on every call;
-            # an example tree is normally older than that.
-            time.sleep(3.5)
-            tree, cache = str(Path(tmp) / "tree"), str(Path(tmp) / "cache")
+            tree, cache = synthetic_tree(tmp, size), str(Path(tmp) / "cache")
             runs = [("cache empty", {}, 2), ("cache on disk", {}, 2), ("cache, no tree index", {}, 2)]
             if size <= uncached_max:
                 runs.append(("uncached (before)", {"VORLAN_EMBEDDING_CACHE": "off"}, 1))
@@ -323,8 +328,8 @@ def timed_solves(count: int, env: dict, service, arrivals) -> list[tuple[float, 
         procs.append((p, start))
     rows = []
     for p, start in procs:
-        _, _, usage = os.wait4(p.pid, 0)
-        p.returncode = 0
+        _, status, usage = os.wait4(p.pid, 0)
+        p.returncode = os.waitstatus_to_exitcode(status)  # reaped here, for its resource usage
         rows.append((start, usage.ru_maxrss / 1024))
     for out in outs:
         shutil.rmtree(out, ignore_errors=True)
@@ -373,16 +378,11 @@ def concurrent(processes: int = 8, size: int = 100) -> None:
           f"tree of {size} descriptions (shared cache folder):")
     print(f"  {'runtime':18s} {'cache':6s} {'load s (min/median/max)':>26s} {'retrieval s (min/median/max)':>30s}")
     with tempfile.TemporaryDirectory() as tmp:
-        rng = random.Random(size)
-        for i in range(size):
-            d = Path(tmp) / "tree" / f"p{i:05d}"
-            d.mkdir(parents=True)
-            (d / "problem.txt").write_text(synthetic(i, rng), encoding="utf-8")
-        time.sleep(3.5)
+        tree = synthetic_tree(tmp, size)
         for label, extra in RUNTIMES.items():
             env = child_env(str(Path(tmp) / ("cache-" + label.replace(" ", "-"))), **extra)
             for state in ("empty", "warm"):
-                procs = [subprocess.Popen([sys.executable, "-c", CONCURRENT_CHILD, MODEL, str(Path(tmp) / "tree"),
+                procs = [subprocess.Popen([sys.executable, "-c", CONCURRENT_CHILD, MODEL, tree,
                                            QUERY], env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
                          for _ in range(processes)]
                 got = []
@@ -398,23 +398,10 @@ def concurrent(processes: int = 8, size: int = 100) -> None:
 
 
 def first_solve() -> None:
-    sys.path.insert(0, str(REPO / "tests" / "python"))
-    from fake_llm_server import PROXY_VARS, FakeOpenAI
-
-    arrivals = []
-
-    class Stamped(list):
-        def append(self, item):
-            arrivals.append(time.time())
-            super().append(item)
-
-    service = FakeOpenAI(texts=['{"model": "", "data": ""}'] * 4)
-    service.requests = Stamped()
-    env = {k: v for k, v in child_env(tempfile.mkdtemp(), **service.env()).items() if k not in PROXY_VARS}
+    service, arrivals, proxy_vars = solve_service()
+    env = {k: v for k, v in child_env(tempfile.mkdtemp(), **service.env()).items() if k not in proxy_vars}
     with tempfile.TemporaryDirectory() as out:
-        marks, _ = run_json(["-c", CLI_CHILD, "solve", "A workshop makes tables and chairs; maximise profit "
-                             "within 120 carpentry hours.", "-o", out, "--provider", "openai", "--model", "gpt-5",
-                             "--iterations", "1", "--no-alignment", "-q"], env, marker="BENCH ")
+        marks, _ = run_json(["-c", CLI_CHILD, *SOLVE_ARGS, "-o", out], env, marker="BENCH ")
     service.close()
     if not arrivals:
         print("\nFirst `vorlan solve`: no LLM request arrived")

@@ -136,7 +136,11 @@ def main() -> int:
         shutil.rmtree(snap, ignore_errors=True)
         tmp.rename(snap)
     (repo / "refs").mkdir(parents=True, exist_ok=True)
-    (repo / "refs" / "main").write_text(rev)
+    # Replaced in one step: a ranking process reading refs/main meanwhile must never see it
+    # empty, or it would take the model for missing and ask the hub for it.
+    partial = repo / "refs" / f"main.{os.getpid()}.partial"
+    partial.write_text(rev)
+    partial.replace(repo / "refs" / "main")
     print(f"offline model: {MODEL} -> {snap}", file=sys.stderr)
     return export_for_light_runtime(snap)
 
