@@ -7,6 +7,7 @@
 #include <climits>
 #include <string>
 
+#include "genloom/bind/constrained.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/pair_io.hpp"
 #include "genloom/bind/registry.hpp"
@@ -69,12 +70,17 @@ long long loop_bound(const py::int_& n) {
     return v;
 }
 
+// `contract` names the reply's JSON shape; it is asked for only when STRUCTURED_OUTPUT is on,
+// so with it off every call is exactly as before.
 py::object llm_call(const py::object& provider, const py::object& model_name, const py::object& text,
-                    const py::object& temperature, const py::object& stop, const py::object& progress) {
+                    const py::object& temperature, const py::object& stop, const py::object& progress,
+                    const char* contract = nullptr) {
+    py::kwargs kw;
+    if (contract && truthy(G("STRUCTURED_OUTPUT"))) kw["reply_contract"] = contract;
     return G("_llm_generate_text")(py::arg("provider") = provider, py::arg("model_name") = model_name,
                                    py::arg("input_text") = text, py::arg("max_tokens") = G("MAX_OUTPUT_TOKENS"),
                                    py::arg("temperature") = temperature, py::arg("stop") = stop,
-                                   py::arg("progress") = progress);
+                                   py::arg("progress") = progress, **kw);
 }
 
 // The loop's steps for one generative_solve call.
@@ -84,6 +90,7 @@ public:
 
     py::object prompt, grammar, model_file, data_file, provider, model_name, temperature, stop, progress;
     py::object few_shots;
+    bool constrained = false;  // CONSTRAIN = "grammar": generation in two constrained calls
 
     void report(const std::string& msg) override { G("_notify")(progress, from_u8(msg)); }
     void debug(const std::string& msg) override { genloom::debug(from_u8(msg)); }
@@ -114,8 +121,9 @@ public:
                                                      py::arg("few_shots") = few_shots);
     }
     py::object solve_revision_prompt(const Pair& p, const std::string& findings) override {
-        return G("_build_revision_prompt_solve")(prompt, grammar, p.model, p.data, from_u8(findings),
-                                                 py::arg("few_shots") = few_shots);
+        solve_prompt_ = G("_build_revision_prompt_solve")(prompt, grammar, p.model, p.data, from_u8(findings),
+                                                          py::arg("few_shots") = few_shots);
+        return solve_prompt_;
     }
     py::object final_assessment_prompt(const Pair& p, const py::object& errors) override {
         return G("_build_final_assessment_prompt")(prompt, grammar, p.model, p.data, errors);
@@ -131,11 +139,26 @@ public:
         py::object t = temperature;
         if (call == lp::Call::Alignment) t = has_temp ? py::object(py::float_(0.0)) : py::object(py::none());
         if (call == lp::Call::FinalAssessment) t = has_temp ? py::object(py::float_(0.2)) : py::object(py::none());
-        return llm_call(provider, model_name, text, t, stop, progress);
+        if (call == lp::Call::Generation && constrained) {
+            constrained_pair_ = G("_generate_constrained_pair")(provider, model_name, text, t, stop, progress);
+            return constrained_pair_[py::int_(0)];
+        }
+        const char* contract = call == lp::Call::Alignment       ? "alignment"
+                               : call == lp::Call::FinalAssessment ? nullptr
+                               : text.is(solve_prompt_)            ? "solve_revision"
+                                                                   : "pair";
+        return llm_call(provider, model_name, text, t, stop, progress, contract);
     }
     bool empty(const py::object& reply) override { return !truthy(reply); }
 
     Pair parse_pair(const py::object& content) override {
+        if (!constrained_pair_.is_none()) {  // written as two plain texts: nothing to parse
+            Pair p{constrained_pair_[py::int_(0)], constrained_pair_[py::int_(1)]};
+            constrained_pair_ = py::none();
+            G("_notify")(progress, S("Model and data written under the grammars"));
+            last_content_ = content;
+            return p;
+        }
         try {
             py::object result = G("_json_loads_relaxed")(content);
             Pair p{result[py::str("model")], result[py::str("data")]};
@@ -215,6 +238,8 @@ public:
 
 private:
     py::object last_content_ = py::str("");
+    py::object solve_prompt_ = py::none();      // the last solve-revision prompt, whose reply may be a verdict
+    py::object constrained_pair_ = py::none();  // (model, data) of the last constrained generation
     py::object last_compiler_ = py::none();
 };
 
@@ -248,6 +273,7 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     steps.temperature = temperature;
     steps.stop = stop;
     steps.progress = progress;
+    steps.constrained = grammar_constrained(provider);
 
     lp::Outcome<py::object, py::object> out;
     try {
@@ -276,7 +302,7 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     notify_obj(progress, S("Generating feedback from LLM"));
     py::object user_prompt = G("_build_feedback_prompt")(prompt, grammar_implementation, model_code, data_code);
     py::object t = temperature.is_none() ? py::object(py::none()) : py::object(py::float_(0.0));
-    py::object content = llm_call(provider, model_name, user_prompt, t, stop, progress);
+    py::object content = llm_call(provider, model_name, user_prompt, t, stop, progress, "feedback");
     if (!truthy(content)) raise(PyExc_RuntimeError, S("Empty model response."));
     try {
         notify_obj(progress, S("Feedback received; parsing"));

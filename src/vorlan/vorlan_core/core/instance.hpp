@@ -52,6 +52,9 @@ struct Objective {
 struct Instance {
     std::vector<Variable> variables;
     Objective objective;
+    // lexicographic(e1, e2, ...): objective holds e1, these the later goals in priority order
+    // (same sense and label); empty for a model with one objective.
+    std::vector<Objective> lower_priority;
     std::vector<Row> rows;
 };
 
