@@ -51,6 +51,7 @@ def test_unusable_example_folders_are_named(tmp_path, layout, message):
 def test_missing_embedding_library_says_how_to_install(tree, tmp_path):
     blocker = tmp_path / "blocker"
     put(blocker, "sentence_transformers.py", "raise ImportError('no sentence_transformers here')")
+    put(blocker, "onnxruntime.py", "raise ImportError('no onnxruntime here')")
     r = rank(["ship", "--dir", str(tree)], tmp_path, fakes=blocker)
     assert r.returncode == 1
     assert "embedding model could not be loaded" in r.stderr and "pip install 'vorlan[rag]'" in r.stderr

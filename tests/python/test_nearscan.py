@@ -22,9 +22,9 @@ STAGE = Path(n.__file__).parent.parent
 
 @pytest.fixture
 def fake(monkeypatch):
-    """The stand-in libraries in sys.modules and an empty model cache."""
+    """The stand-in libraries in sys.modules (the light runtime hidden) and an empty model cache."""
     monkeypatch.syspath_prepend(str(FAKES))
-    for name in ("sentence_transformers", "torch"):
+    for name in ("sentence_transformers", "torch", "onnxruntime"):
         monkeypatch.delitem(sys.modules, name, raising=False)
     st = importlib.import_module("sentence_transformers")
     importlib.import_module("torch")

@@ -1,6 +1,7 @@
 """The embedding cache behind description ranking, with the stand-in embedding model: what is
 encoded per call, what is noticed on disk, and that scores and order do not change."""
 import hashlib
+import time
 import os
 import subprocess
 import sys
@@ -187,3 +188,27 @@ def test_shipped_embeddings_match_the_bundled_tree():
     tree = REPO / "src" / "vorlan" / "qel_models"
     texts = [t for t in (n._read_text(p) for p in n._iter_description_files(tree)) if t]
     assert info["digests"] == digests(*texts), "run scripts/build_example_embeddings.py"
+
+
+def test_rankers_of_one_tree_take_turns_to_encode(fake, cache, tree, monkeypatch):
+    # A second ranking that starts while the first encodes the tree waits for its rows
+    # instead of encoding the same texts again.
+    import threading
+    inside = threading.Event()
+    plain = fake.embed
+
+    def slow(text):
+        inside.set()
+        time.sleep(0.2)
+        return plain(text)
+
+    monkeypatch.setattr(fake, "embed", slow)
+    got = []
+    first = threading.Thread(target=lambda: got.append(n.rank_problem_descriptions("ship", str(tree))))
+    first.start()
+    assert inside.wait(10)
+    got.append(n.rank_problem_descriptions("ship", str(tree)))
+    first.join()
+    batches = sorted(encoded(fake), key=len)
+    assert batches == [["ship"], ["ship"], ["ship ship goods", "diet plan", "pack ship"]]
+    assert got[0] == got[1]

@@ -17,6 +17,12 @@ class EmbeddingFileInfo(TypedDict):
     dim: int
     digests: list[str]
 
+class _LightModel:
+    """The embedding model run by a light inference runtime from its checked export."""
+    def __init__(self, export_dir: str) -> None: ...
+    def encode(self, sentences: str | list[str], **kwargs: Any) -> Any:
+        """Unit-length embeddings of the texts as a float32 array (the embedding library's call shape)."""
+
 _MODEL_CACHE: dict[str, Any]
 _SHIPPED_EMBEDDINGS_DIR: str | os.PathLike[str] | None
 

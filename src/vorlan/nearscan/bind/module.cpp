@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/host.hpp"
+#include "nearscan/bind/light_model.hpp"
 #include "nearscan/bind/scoring.hpp"
 #include "nearscan/core/model_files.hpp"
 #include "nearscan/core/scan.hpp"
@@ -78,28 +79,37 @@ py::str read_text(py::object path, py::object max_chars) {
     return str_of(text);
 }
 
+// The embedding library's model for a name (the tensor library comes with it).
+py::object library_model(py::object model_name) {
+    if (nearscan::hub_cache_has_model(utf8_of(model_name))) {
+        // The model is on disk: resolve it there rather than asking the hub.
+        py::module_::import("os").attr("environ").attr("setdefault")("HF_HUB_OFFLINE", "1");
+    }
+    py::module_ st = py::module_::import("sentence_transformers");
+    return st.attr("SentenceTransformer")(model_name);
+}
+
 // The process-wide cache is the module's dict _MODEL_CACHE; the GIL guards it, and it is
 // not held across the model's construction (which may release the GIL), so two first
 // calls may both construct: the first result stored is kept and returned to both.
+// A model whose snapshot holds a checked export runs on the light runtime unless
+// VORLAN_EMBEDDING_RUNTIME=torch asks for the library; any other loads through the library.
 py::object load_model(py::object model_name) {
     require_str(model_name, "model_name");
     py::dict cache = M("_MODEL_CACHE");
     if (cache.contains(model_name)) return cache[model_name];
-    py::object model = py::none();
+    py::object model = nearscan::embedding_library_forced() ? py::none() : nearscan::bind::light_model(utf8_of(model_name));
     bool failed = false;
     std::string err_text;
-    try {
-        if (nearscan::hub_cache_has_model(utf8_of(model_name))) {
-            // The model is on disk: resolve it there rather than asking the hub.
-            py::module_::import("os").attr("environ").attr("setdefault")("HF_HUB_OFFLINE", "1");
+    if (model.is_none()) {
+        try {
+            model = library_model(model_name);
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_Exception)) throw;
+            failed = true;
+            err_text = utf8_of(py::str(e.value()));
+            model = py::none();
         }
-        py::module_ st = py::module_::import("sentence_transformers");
-        model = st.attr("SentenceTransformer")(model_name);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_Exception)) throw;
-        failed = true;
-        err_text = utf8_of(py::str(e.value()));
-        model = py::none();
     }
     bool inserted = !cache.contains(model_name);
     py::object stored = cache.attr("setdefault")(model_name, model);
@@ -189,12 +199,14 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
 }
 
 // Embeddings of every description below models_dir (default: the bundled tree) written to
-// path for the model's current revision, as shipped with the package.
+// path for the model's current revision, as shipped with the package. They always come
+// from the embedding library, the reference the light runtime is checked against.
 std::size_t write_shipped_embeddings(py::object models_dir, py::object path, py::object model_name) {
     require_str(model_name, "model_name");
     py::object dir = models_dir.is_none() ? beside_module("qel_models") : path_object(models_dir);
     nearscan::Corpus corpus = nearscan::read_corpus(fs_bytes(dir), kDefaultMaxChars);
     py::object model = loaded_model(model_name);
+    if (nearscan::bind::as_light(model)) model = library_model(model_name);
     return nearscan::bind::write_shipped(model, utf8_of(model_name), corpus, fs_bytes(path));
 }
 
@@ -254,6 +266,7 @@ PYBIND11_MODULE(nearscan, m) {
     m.doc() = "Ranking of stored problem descriptions by sentence-embedding similarity.";
     m.attr("_MODEL_CACHE") = py::dict();
     m.attr("_SHIPPED_EMBEDDINGS_DIR") = py::none();
+    nearscan::bind::register_light_model(m);
     m.def("rank_problem_descriptions", &rank, py::arg("query"), py::arg("models_dir") = py::none(),
           py::arg("top_k") = kDefaultTopK, py::arg("model_name") = kDefaultModel,
           "Stored descriptions (*.txt below models_dir, default qel_models beside this module) ranked by\n"

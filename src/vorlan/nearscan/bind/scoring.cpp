@@ -1,12 +1,15 @@
 #include "nearscan/bind/scoring.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cstdlib>
 #include <optional>
 #include <stdexcept>
 
 #include "common/host.hpp"
+#include "nearscan/bind/light_model.hpp"
+#include "nearscan/core/cache_file.hpp"
 #include "nearscan/core/embed_cache.hpp"
 #include "nearscan/core/model_files.hpp"
 
@@ -19,6 +22,10 @@ namespace {
 
 // At most this many texts are encoded on one tensor-library thread.
 constexpr std::size_t kFewTexts = 8;
+
+// Longest wait for another process that encodes texts of the same tree; past it this one
+// encodes them too, as if there were no other.
+constexpr std::chrono::seconds kEncodeWait{60};
 
 // Holds the calling thread's tensor-library thread count at one while it lives. For a query
 // or a handful of texts, starting and synchronising a thread pool costs more than the work
@@ -65,9 +72,11 @@ py::object encode_few(py::handle model, const py::list& items) {
     return encode(model, items);
 }
 
-// The rows of an encode result as row-major floats; dim receives their width.
+// The rows of an encode result (a tensor, or an array of the light runtime) as row-major
+// floats; dim receives their width.
 std::vector<float> rows_of(py::handle result, std::size_t count, std::size_t& dim) {
-    py::list rows = py::list(result.attr("cpu")().attr("tolist")());
+    py::object host = py::hasattr(result, "cpu") ? result.attr("cpu")() : py::reinterpret_borrow<py::object>(result);
+    py::list rows = py::list(host.attr("tolist")());
     if (rows.size() != count)
         throw std::runtime_error("the embedding model returned " + std::to_string(rows.size()) + " rows for " +
                                  std::to_string(count) + " texts");
@@ -89,11 +98,21 @@ std::vector<float> rows_of(py::handle result, std::size_t count, std::size_t& di
     return out;
 }
 
+// Rows of the given texts: straight from the light runtime, else through the model's encode.
+std::vector<float> encode_list(py::handle model, const py::list& items, std::size_t& dim) {
+    if (const LightModel* light = as_light(model)) {
+        std::vector<py::object> texts;
+        for (py::handle t : items) texts.push_back(py::reinterpret_borrow<py::object>(t));
+        return light->encode_rows(texts, dim);
+    }
+    return rows_of(encode_few(model, items), items.size(), dim);
+}
+
 std::vector<float> encode_texts(py::handle model, Corpus& corpus, const std::vector<std::size_t>& which,
                                 std::size_t& dim) {
     py::list items;
     for (std::size_t i : which) items.append(str_of(text_of(corpus, i)));
-    return rows_of(encode_few(model, items), which.size(), dim);
+    return encode_list(model, items, dim);
 }
 
 }  // namespace
@@ -108,33 +127,64 @@ std::string real_path(const std::string& p) {
 std::vector<double> uncached_scores(py::handle model, const Corpus& corpus, py::handle query) {
     py::list docs;
     for (const auto& t : corpus.texts) docs.append(str_of(t));
-    py::object doc_embs = encode(model, docs);
     py::list q;
     q.append(query);
-    py::object query_emb = encode(model, q)[py::int_(0)];
-    py::module_ torch = py::module_::import("torch");
-    py::list sims = py::list(torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")());
-    std::size_t n = std::min(corpus.texts.size(), sims.size());
-    std::vector<double> scores(n);
-    for (std::size_t i = 0; i < n; ++i) scores[i] = py::float_(sims[i]).cast<double>();
-    return scores;
+    const bool light = as_light(model) != nullptr;
+    py::object doc_embs, query_embs;
+    if (!light) {
+        doc_embs = encode(model, docs);
+        query_embs = encode(model, q);
+    }
+    if (!light && py::hasattr(doc_embs, "cpu")) {
+        py::module_ torch = py::module_::import("torch");
+        py::list sims =
+            py::list(torch.attr("matmul")(doc_embs, query_embs[py::int_(0)]).attr("cpu")().attr("tolist")());
+        std::size_t n = std::min(corpus.texts.size(), sims.size());
+        std::vector<double> scores(n);
+        for (std::size_t i = 0; i < n; ++i) scores[i] = py::float_(sims[i]).cast<double>();
+        return scores;
+    }
+    // No tensors (the light runtime, perhaps behind a wrapper): the rows' dot products, as
+    // the cached path scores them.
+    const std::size_t n = corpus.texts.size();
+    std::size_t dim = 0, qdim = 0;
+    std::vector<float> doc_rows = light ? encode_list(model, docs, dim) : rows_of(doc_embs, n, dim);
+    std::vector<float> query_row = light ? encode_list(model, q, qdim) : rows_of(query_embs, 1, qdim);
+    if (dim != qdim) throw std::runtime_error("the embedding model gave texts and query embeddings of different widths");
+    std::vector<const float*> rows;
+    for (std::size_t i = 0; i < n; ++i) rows.push_back(doc_rows.data() + i * dim);
+    return cosine_scores(rows, query_row.data(), qdim);
 }
 
 std::vector<double> cached_scores(py::handle model, const std::string& model_name, Corpus& corpus,
                                   const std::string& tree, py::handle query, const std::string& shipped_dir) {
     std::optional<EmbeddingCache> cache;
+    std::string revision, tree_path;
+    auto open_cache = [&] {
+        cache.emplace(CacheFile{tree_path, {model_name, revision, tree}},
+                      CacheFile{shipped_dir.empty() ? "" : shipped_dir + "/" + shipped_file_name(model_name),
+                                {model_name, revision, ""}});
+    };
     {
         py::gil_scoped_release unlocked;
-        std::string revision = model_revision(model_name);
+        revision = model_revision(model_name);
         std::string dir = embedding_cache_dir();
-        CacheFile tree_file{dir.empty() ? "" : tree_cache_file(dir, model_name, revision, tree),
-                            {model_name, revision, tree}};
-        CacheFile shipped{shipped_dir.empty() ? "" : shipped_dir + "/" + shipped_file_name(model_name),
-                          {model_name, revision, ""}};
-        cache.emplace(std::move(tree_file), std::move(shipped));
+        tree_path = dir.empty() ? "" : tree_cache_file(dir, model_name, revision, tree);
+        open_cache();
     }
     const std::size_t n = corpus.texts.size();
     std::vector<const float*> rows = cache->lookup(corpus.digests);
+    cache_file::FileLock turn;
+    if (std::find(rows.begin(), rows.end(), nullptr) != rows.end() && !tree_path.empty()) {
+        // Texts to encode. Processes ranking the same tree take turns here (at most kEncodeWait
+        // each), and one that waited finds what the one before it wrote instead of encoding the
+        // same texts at the same time on the same cores.
+        py::gil_scoped_release unlocked;
+        std::string locks = lock_dir();
+        std::string name = tree_path.substr(tree_path.find_last_of('/') + 1);
+        if (!locks.empty() && turn.acquire(locks + "/" + name + ".lock", kEncodeWait)) open_cache();
+        rows = cache->lookup(corpus.digests);
+    }
     std::vector<std::size_t> missing, cached;
     for (std::size_t i = 0; i < n; ++i) (rows[i] ? cached : missing).push_back(i);
 
@@ -143,7 +193,7 @@ std::vector<double> cached_scores(py::handle model, const std::string& model_nam
     if (!missing.empty()) fresh = encode_texts(model, corpus, missing, dim);
     py::list q;
     q.append(query);
-    std::vector<float> query_row = rows_of(encode_few(model, q), 1, qdim);
+    std::vector<float> query_row = encode_list(model, q, qdim);
     if (!missing.empty() && dim != qdim)
         throw std::runtime_error("the embedding model gave texts and query embeddings of different widths");
     for (std::size_t k = 0; k < missing.size(); ++k) rows[missing[k]] = fresh.data() + k * dim;

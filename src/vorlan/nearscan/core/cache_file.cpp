@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace nearscan::cache_file {
@@ -116,6 +118,29 @@ bool write_atomic(const std::string& path, std::string_view bytes) {
     ok = ::close(fd) == 0 && ok;
     if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) return true;
     ::unlink(tmp.c_str());
+    return false;
+}
+
+FileLock::~FileLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+}
+
+bool FileLock::acquire(const std::string& path, std::chrono::milliseconds wait) {
+    if (fd_ >= 0) return true;
+    std::size_t cut = path.find_last_of('/');
+    if (cut != std::string::npos && !make_dirs(path.substr(0, cut))) return false;
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const auto until = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            fd_ = fd;
+            return true;
+        }
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ::close(fd);
     return false;
 }
 

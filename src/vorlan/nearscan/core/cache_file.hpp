@@ -4,6 +4,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -70,5 +71,21 @@ std::optional<FileBytes> read_whole(const std::string& path);
 // Writes bytes to path through a temporary file in the same folder and a rename,
 // creating missing folders (user-only). False, with nothing left behind, on any failure.
 bool write_atomic(const std::string& path, std::string_view bytes);
+
+// An advisory lock (flock) on a file, held while the object lives and dropped by the
+// kernel when the holder dies, so a crashed process never blocks the others.
+class FileLock {
+public:
+    FileLock() = default;
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    // Takes the lock on path (created, with its folders, when missing), waiting at most
+    // `wait` for another holder; false when it could not be had in time or at all.
+    bool acquire(const std::string& path, std::chrono::milliseconds wait);
+
+private:
+    int fd_ = -1;
+};
 
 }  // namespace nearscan::cache_file

@@ -37,6 +37,17 @@ std::string hub_commit(std::string_view model_name) {
     return commit;
 }
 
+bool is_file(const std::string& p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string lower_env(const char* name) {
+    std::string v = env(name);
+    std::transform(v.begin(), v.end(), v.begin(), [](unsigned char c) { return std::tolower(c); });
+    return v;
+}
+
 bool is_dir(const std::string& p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
@@ -69,13 +80,25 @@ std::string hub_cache_dir() {
     return {};
 }
 
-bool hub_cache_has_model(std::string_view model_name) {
+std::string hub_snapshot_dir(std::string_view model_name) {
     std::string commit = hub_commit(model_name);
-    if (commit.empty()) return false;
-    std::string snap = hub_folder(model_name) + "/snapshots/" + commit;
-    struct stat st {};
-    return ::stat((snap + "/modules.json").c_str(), &st) == 0 || ::stat((snap + "/config.json").c_str(), &st) == 0;
+    return commit.empty() ? commit : hub_folder(model_name) + "/snapshots/" + commit;
 }
+
+bool hub_cache_has_model(std::string_view model_name) {
+    std::string snap = hub_snapshot_dir(model_name);
+    return !snap.empty() && (is_file(snap + "/modules.json") || is_file(snap + "/config.json"));
+}
+
+std::string light_export_dir(std::string_view model_name) {
+    std::string snap = hub_snapshot_dir(model_name);
+    if (snap.empty()) return {};
+    std::string dir = snap + "/" + kLightExportFolder;
+    bool complete = is_file(dir + "/export.json") && is_file(dir + "/model.onnx") && is_file(snap + "/tokenizer.json");
+    return complete ? dir : std::string();
+}
+
+bool embedding_library_forced() { return lower_env("VORLAN_EMBEDDING_RUNTIME") == "torch"; }
 
 std::string model_revision(std::string_view model_name) {
     std::string name(model_name);
@@ -100,9 +123,13 @@ std::string tree_index_dir() {
     return root.empty() ? root : root + "/trees";
 }
 
+std::string lock_dir() {
+    std::string root = vorlan_cache_dir();
+    return root.empty() ? root : root + "/locks";
+}
+
 bool embedding_cache_disabled() {
-    std::string v = env("VORLAN_EMBEDDING_CACHE");
-    std::transform(v.begin(), v.end(), v.begin(), [](unsigned char c) { return std::tolower(c); });
+    std::string v = lower_env("VORLAN_EMBEDDING_CACHE");
     return v == "0" || v == "off" || v == "no" || v == "false";
 }
 

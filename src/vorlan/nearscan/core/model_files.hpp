@@ -12,6 +12,21 @@ std::string hub_cache_dir();
 // Whether the local model hub cache holds a snapshot of the named model.
 bool hub_cache_has_model(std::string_view model_name);
 
+// The snapshot folder refs/main names for a hub model; "" when there is none.
+std::string hub_snapshot_dir(std::string_view model_name);
+
+// Folder, within a model's snapshot, of its export for the light inference runtime
+// (scripts/install_offline_model.py writes it and checks it against the embedding library).
+constexpr const char* kLightExportFolder = "vorlan-onnx";
+
+// The export folder of a hub model when it holds the checked export (export.json and
+// model.onnx) and the snapshot holds tokenizer.json; "" otherwise.
+std::string light_export_dir(std::string_view model_name);
+
+// Whether VORLAN_EMBEDDING_RUNTIME=torch asks for the embedding library (and the tensor
+// library) even where the light runtime could encode.
+bool embedding_library_forced();
+
 // What identifies the files a model name loads: "local:" and a fingerprint of the
 // folder's files (names, sizes, modification times) when the name is a folder on disk;
 // otherwise the commit recorded in the hub cache's refs/main; "" when neither is known.
@@ -25,6 +40,8 @@ std::string vorlan_cache_dir();
 // "" when the cache folder cannot be named.
 std::string embedding_cache_dir();
 std::string tree_index_dir();
+// Its "locks" folder: the files processes take turns on before encoding for a cache file.
+std::string lock_dir();
 
 // Whether VORLAN_EMBEDDING_CACHE switches the cache off ("0", "off", "no" or "false").
 bool embedding_cache_disabled();
