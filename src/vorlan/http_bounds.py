@@ -22,7 +22,7 @@ import threading
 import time
 from typing import Any
 
-__all__ = ["ReplyTooLarge", "client_options", "expired", "http_client"]
+__all__ = ["ReplyTooLarge", "client_options", "expired", "http_client", "too_large"]
 
 
 class ReplyTooLarge(RuntimeError):
@@ -111,21 +111,32 @@ class _BoundedStream:
         self._inner.close()
 
 
-def expired(error: BaseException) -> bool:
-    """Whether ``error``, or an error it was raised from, ended a request of ours at its
-    deadline (the connection shut under a read that was still waiting, e.g. for headers)."""
+def _chain(error: BaseException):
+    """``error`` and the errors it was raised from (a client layer may wrap ours)."""
     seen: set[int] = set()
     e: BaseException | None = error
     while e is not None and id(e) not in seen:
         seen.add(id(e))
+        yield e
+        e = e.__cause__ or e.__context__
+
+
+def expired(error: BaseException) -> bool:
+    """Whether ``error``, or an error it was raised from, ended a request of ours at its
+    deadline (the connection shut under a read that was still waiting, e.g. for headers)."""
+    for e in _chain(error):
         try:
             deadline = e.request.extensions.get(_KEY)  # type: ignore[attr-defined]
         except Exception:  # no request, or one without extensions
             deadline = None
         if isinstance(deadline, _Deadline) and deadline.expired:
             return True
-        e = e.__cause__ or e.__context__
     return False
+
+
+def too_large(error: BaseException) -> ReplyTooLarge | None:
+    """The ReplyTooLarge that ``error`` is, or was raised from; None when there is none."""
+    return next((e for e in _chain(error) if isinstance(e, ReplyTooLarge)), None)
 
 
 def _both(first: Any, second: Any) -> Any:

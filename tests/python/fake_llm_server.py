@@ -230,7 +230,7 @@ class FaultServer:
     "endless": a 200 reply whose body streams without end as fast as the client reads;
     "retry-after": the first `failures` requests get `status` with a Retry-After header of
     `retry_after`, later ones the reply `text` in the shape the path asks for (Responses,
-    chat completion or Ollama)."""
+    chat completion, Ollama, Anthropic Messages or Gemini generateContent)."""
 
     def __init__(self, mode, interval=0.2, status=429, retry_after="1", failures=1, text="ok"):
         self.requests = 0
@@ -256,6 +256,11 @@ class FaultServer:
                         self.wfile.write(data)
                     elif self.path.startswith("/api/"):
                         self._send(200, ollama_body(text))
+                    elif self.path.endswith("/messages") or ":generateContent" in self.path:
+                        from fake_provider_servers import FakeAnthropic, FakeGemini
+
+                        fake = FakeAnthropic if self.path.endswith("/messages") else FakeGemini
+                        self._send(200, fake.reply(text, {}))
                     elif "chat/completions" in self.path:
                         self._send(200, chat_body(text))
                     else:

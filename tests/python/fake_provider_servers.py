@@ -83,7 +83,8 @@ class FakeAnthropic(_FakeService):
                 529: "overloaded_error"}.get(status, "api_error")
         return {"type": "error", "error": {"type": kind, "message": message}}
 
-    def reply(self, text, body):
+    @staticmethod
+    def reply(text, body):
         prompt = "".join(m["content"] for m in body.get("messages", []))
         text, ended = _cut(text, body.get("stop_sequences"), body.get("max_tokens"))
         stop_reason = {"end": "end_turn", "stop": "stop_sequence", "cap": "max_tokens"}[ended]
@@ -115,7 +116,8 @@ class FakeGemini(_FakeService):
         kind = {401: "UNAUTHENTICATED", 404: "NOT_FOUND", 429: "RESOURCE_EXHAUSTED"}.get(status, "INTERNAL")
         return {"error": {"code": status, "message": message, "status": kind}}
 
-    def reply(self, text, body):
+    @staticmethod
+    def reply(text, body):
         if text == "BLOCK":
             return {"promptFeedback": {"blockReason": "SAFETY"}}
         prompt = "".join(p.get("text", "") for c in body.get("contents", []) for p in c.get("parts", []))

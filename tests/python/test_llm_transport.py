@@ -9,17 +9,22 @@ from fake_llm_server import PROXY_VARS, FaultServer
 from test_cli import base_env, run
 
 P = g.LLMProvider
-PATHS = ["responses", "chat", "ollama"]  # the OpenAI APIs and the Ollama client
+# path: provider, model, the name its messages start with (the OpenAI APIs, then the other client layers)
+PATHS = {"responses": (P.OPENAI, "gpt-5", "OpenAI"), "chat": (P.OPENAI, "gpt-5", "OpenAI"),
+         "ollama": (P.OLLAMA, "llama3", "Ollama"), "anthropic": (P.ANTHROPIC, "claude-test", "Anthropic"),
+         "genai": (P.GOOGLE, "gemini-test", "Gemini")}
 
 
 def call(server, path, monkeypatch):
-    monkeypatch.setenv("OPENAI_BASE_URL", server.url + "/v1")
-    monkeypatch.setenv("OPENAI_API_KEY", "sk-local-test")
-    monkeypatch.setenv("OLLAMA_HOST", server.url)
+    for var, url in [("OPENAI_BASE_URL", server.url + "/v1"), ("OLLAMA_HOST", server.url),
+                     ("ANTHROPIC_BASE_URL", server.url), ("GOOGLE_GEMINI_BASE_URL", server.url)]:
+        monkeypatch.setenv(var, url)
+    for var in ("OPENAI_API_KEY", "ANTHROPIC_API_KEY", "GEMINI_API_KEY"):
+        monkeypatch.setenv(var, "sk-local-test")
     monkeypatch.setattr(g, "OPENAI_API", "chat" if path == "chat" else "responses")
-    if path == "ollama":
-        return g._llm_generate_text(P.OLLAMA, "llama3", "p")
-    return g._llm_generate_text(P.OPENAI, "gpt-5", "p")
+    monkeypatch.setattr(g, "GEMINI_CLIENT", "genai")
+    provider, model, _ = PATHS[path]
+    return g._llm_generate_text(provider, model, "p")
 
 
 @pytest.fixture
@@ -44,7 +49,7 @@ def faults(monkeypatch):
 def test_an_endless_reply_stops_at_the_size_cap(faults, monkeypatch, path):
     server, _ = faults("endless")
     monkeypatch.setattr(g, "MAX_REPLY_BYTES", 1 << 20)
-    with pytest.raises(RuntimeError, match=r"^(OpenAI|Ollama) reply larger than 1048576 bytes; stopped reading"):
+    with pytest.raises(RuntimeError, match=rf"^{PATHS[path][2]} reply larger than 1048576 bytes; stopped reading"):
         call(server, path, monkeypatch)
     assert server.requests == 1  # a reply too large is not asked for again
 
@@ -60,7 +65,7 @@ def test_a_dripping_reply_ends_at_the_request_deadline(faults, monkeypatch, path
     attempts = 1 if path == "ollama" else 3
     assert server.requests == attempts
     assert time.monotonic() - started < attempts * 1 + 2  # each attempt ends at its deadline
-    bound = "" if attempts == 1 else " in any of 3 attempts (each bounded from connect to the last byte"
+    bound = " in any of 3 attempts (each bounded from connect to the last byte" if PATHS[path][0] == P.OPENAI else ""
     assert f"no reply within 1 s{bound}" in str(ei.value)
 
 

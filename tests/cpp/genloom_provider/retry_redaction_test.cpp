@@ -26,8 +26,8 @@ TEST(RetryPolicy, DelayHonoursTheServerAndTheDeadline) {
     EXPECT_EQ(retry_delay(0, 1.5, 0.0, 5.0), 0.0);
     EXPECT_EQ(retry_delay(0, 1.5, 3600.0, 5.0), 5.0);  // never longer than one request may take
     EXPECT_EQ(retry_delay(400, 1.5, std::nullopt, 5.0), 5.0);
-    for (long s : {408, 409, 425, 429, 500, 502, 503, 504, 599}) EXPECT_TRUE(is_transient_status(s)) << s;
-    for (long s : {0, 200, 400, 401, 403, 404, 422, 501, 505}) EXPECT_FALSE(is_transient_status(s)) << s;
+    for (long s : {408, 409, 425, 429, 500, 502, 503, 504, 529, 599}) EXPECT_TRUE(is_transient_status(s)) << s;
+    for (long s : {0, 200, 400, 401, 403, 404, 413, 422, 501, 505, 600}) EXPECT_FALSE(is_transient_status(s)) << s;
 }
 
 TEST(UrlRedaction, CredentialsHiddenEverywhereInAText) {

@@ -1,5 +1,6 @@
 #include "genloom/bind/anthropic_provider.hpp"
 
+#include "genloom/bind/http_transport.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_retry.hpp"
 #include "genloom/bind/provider_settings.hpp"
@@ -21,12 +22,14 @@ constexpr int kDefaultMaxTokens = 8192;
 // Name of the tool whose input schema carries a reply schema.
 constexpr const char* kReplyTool = "reply";
 
-// A new Anthropic client: the key, the base URL when one is set, REQUEST_TIMEOUT, and no
-// retries of its own (send_with_retry makes the attempts).
+// A new Anthropic client: the key, the base URL when one is set, REQUEST_TIMEOUT, no
+// retries of its own (send_with_retry makes the attempts), and the layer's own HTTP client
+// class bounded by our deadline and reply-size cap.
 py::object anthropic_client() {
-    py::object cls;
+    py::object cls, layer;
     try {
-        cls = import_client_layer("anthropic", kAnthropicMissing).attr("Anthropic");
+        layer = import_client_layer("anthropic", kAnthropicMissing);
+        cls = layer.attr("Anthropic");
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_AttributeError)) throw;
         raise_runtime_from(e, kAnthropicMissing);
@@ -40,6 +43,8 @@ py::object anthropic_client() {
     if (!base_url.is_none() && truthy(base_url)) options["base_url"] = base_url;
     options["timeout"] = request_timeout_value();
     options["max_retries"] = 0;
+    py::object http_cls = attr_or_none(layer, "DefaultHttpxClient");
+    if (!http_cls.is_none()) options["http_client"] = bounded_http_client(http_cls, py::kwargs());
     return cls(**options);
 }
 

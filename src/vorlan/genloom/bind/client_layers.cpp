@@ -31,10 +31,6 @@ py::object import_gemini_layer() {
 }
 
 namespace {
-// Attempts of an Ollama request answered with a transient status, and the first back-off.
-constexpr int kOllamaAttempts = 3;
-constexpr double kOllamaBackoff = 1.5;
-
 void close_quietly(const py::object& client) {
     if (client.is_none()) return;
     try {
@@ -74,12 +70,12 @@ py::object OllamaOperation::operator()(const py::kwargs& kwargs) const {
             close_quietly(client);
             if (!is_ordinary(e)) throw;
             if (is_timeout_error(e)) raise_timeout("Ollama", e);
-            if (is_reply_too_large(e)) raise_runtime_from(e, "Ollama " + std::string(py::str(e.value())));
+            raise_if_reply_too_large("Ollama", e);
             const long status = error_status(e.value());
             if (status == 0) throw;  // not an answer of the server (e.g. no connection): as it came
             const std::string text = py::str(e.value());
-            if (core::is_transient_status(status) && attempt + 1 < kOllamaAttempts) {
-                wait_before_retry(attempt, kOllamaBackoff, e.value());
+            if (core::is_transient_status(status) && attempt + 1 < core::kAttempts) {
+                wait_before_retry(attempt, core::kBackoffSeconds, e.value());
                 continue;
             }
             std::string msg = "Ollama request failed";

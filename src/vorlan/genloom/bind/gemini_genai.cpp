@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "genloom/bind/http_transport.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_retry.hpp"
 #include "genloom/bind/provider_settings.hpp"
@@ -15,9 +16,24 @@ const char* const kGenaiMissing = "google-genai is not installed. Install it wit
 
 namespace {
 
+// The HTTP client google-genai is given: one of httpx2 (the layer's first choice) or httpx,
+// bounded by our deadline and reply-size cap. None when neither is importable (the layer
+// then fails on its own terms).
+py::object bounded_genai_http_client() {
+    for (const char* name : {"httpx2", "httpx"}) {
+        try {
+            return bounded_http_client(py::module_::import(name).attr("Client"), py::kwargs());
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ImportError)) throw;
+        }
+    }
+    return py::none();
+}
+
 // A new google.genai Client keyed from GEMINI_API_KEY, with REQUEST_TIMEOUT as its HTTP
-// timeout (milliseconds there) and no retries of its own. The base URL is the client
-// layer's own (GOOGLE_GEMINI_BASE_URL when set).
+// timeout (milliseconds there; the layer also tells the server), the bounded HTTP client
+// and no retries of its own. The base URL is the client layer's own
+// (GOOGLE_GEMINI_BASE_URL when set).
 py::object genai_client() {
     py::object cls;
     try {
@@ -32,6 +48,8 @@ py::object genai_client() {
     py::dict http_options;
     if (auto seconds = request_timeout())
         http_options["timeout"] = static_cast<long long>(std::ceil(*seconds * 1000.0));
+    py::object http_client = bounded_genai_http_client();
+    if (!http_client.is_none()) http_options["httpx_client"] = http_client;
     return cls(py::arg("api_key") = key, py::arg("http_options") = http_options);
 }
 

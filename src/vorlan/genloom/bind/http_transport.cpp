@@ -77,16 +77,26 @@ py::object bounded_http_client(py::handle cls, const py::kwargs& kwargs) {
                                               py::arg("cls") = cls, **kwargs);
 }
 
-bool is_reply_too_large(const py::error_already_set& e) {
-    return e.matches(bounds_layer().attr("ReplyTooLarge").ptr());
+void raise_if_reply_too_large(const char* provider, py::error_already_set& e) {
+    py::object cap = bounds_layer().attr("too_large")(e.value());
+    if (!cap.is_none()) raise_runtime_from(e, std::string(provider) + " " + std::string(py::str(cap)));
 }
 
 long error_status(py::handle error) {
-    py::object code = attr_or_none(error, "status_code");
-    if (PyLong_Check(code.ptr())) return PyLong_AsLong(code.ptr());
-    py::object response = attr_or_none(error, "response");
-    if (!response.is_none()) code = attr_or_none(response, "status_code");
-    return PyLong_Check(code.ptr()) ? PyLong_AsLong(code.ptr()) : 0;
+    // status_code (httpx, openai, anthropic), an integer code (google-genai), else the
+    // status of the response the error carries. An attribute that fails to read is none.
+    try {
+        for (const char* name : {"status_code", "code"}) {
+            py::object code = attr_or_none(error, name);
+            if (PyLong_Check(code.ptr()) && !PyBool_Check(code.ptr())) return PyLong_AsLong(code.ptr());
+        }
+        py::object response = attr_or_none(error, "response");
+        py::object code = response.is_none() ? py::object(py::none()) : attr_or_none(response, "status_code");
+        return PyLong_Check(code.ptr()) ? PyLong_AsLong(code.ptr()) : 0;
+    } catch (py::error_already_set& e) {
+        if (!is_ordinary(e)) throw;
+        return 0;
+    }
 }
 
 double wait_before_retry(int attempt, double backoff, py::handle error) {

@@ -21,11 +21,13 @@ py::dict bounded_client_options(const char* httpx_module);
 // A client of `cls` (httpx.Client, httpx2.Client or a subclass) with those bounds and `kwargs`.
 py::object bounded_http_client(py::handle cls, const py::kwargs& kwargs);
 
-// True when the error is the reply-size cap (never worth another attempt).
-bool is_reply_too_large(const py::error_already_set& e);
+// When the error is, or was raised from, the reply-size cap (never worth another attempt;
+// some client layers wrap it in a connection error): raises RuntimeError "<provider> reply
+// larger than N bytes; stopped reading ..." from it. Returns otherwise.
+void raise_if_reply_too_large(const char* provider, py::error_already_set& e);
 
-// The HTTP status carried by a client-layer error (its status_code, or that of the response
-// it carries), or 0.
+// The HTTP status carried by a client-layer error (its status_code or integer code, or the
+// status of the response it carries), or 0.
 long error_status(py::handle error);
 
 // Sleeps (through time.sleep, read at call time) before the attempt after `attempt` (0 is

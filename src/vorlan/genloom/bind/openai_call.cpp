@@ -12,6 +12,7 @@
 #include "genloom/bind/reply_format.hpp"
 #include "genloom/core/json_extract.hpp"
 #include "genloom/core/provider_rules.hpp"
+#include "genloom/core/retry_policy.hpp"
 
 namespace genloom {
 
@@ -105,7 +106,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, l
             return create_operation(client, api)(**params);
         } catch (py::error_already_set& e) {
             if (!is_ordinary(e)) throw;
-            if (is_reply_too_large(e)) raise_runtime_from(e, "OpenAI " + std::string(py::str(e.value())));
+            raise_if_reply_too_large("OpenAI", e);
             last_error = e.value();
             timed_out = is_timeout_error(e);
             msg = error_text(e);
@@ -132,7 +133,8 @@ py::object call_openai_with_retry(py::object client, py::object create_params, l
 
 void register_openai_call(py::module_& m) {
     m.def("_call_openai_with_retry", &call_openai_with_retry, py::arg("client"),
-          py::arg("create_params"), py::arg("retries") = 3, py::arg("backoff_sec") = 1.5,
+          py::arg("create_params"), py::arg("retries") = core::kAttempts,
+          py::arg("backoff_sec") = core::kBackoffSeconds,
           py::arg("progress") = py::none(), py::arg("api") = "responses",
           "responses.create (or, with api=\"chat\", chat.completions.create) with unsupported\n"
           "parameters stripped and failures retried.");

@@ -2,30 +2,17 @@
 
 #include <string>
 
+#include "genloom/bind/http_transport.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
+#include "genloom/core/retry_policy.hpp"
 
 namespace genloom {
 
 namespace {
 
-constexpr int kAttempts = 3;
-constexpr double kBackoffSeconds = 1.5;
-
-// The HTTP status of a client-layer error: `status_code` (anthropic, openai, httpx) or an
-// integer `code` (google-genai); 0 when it has neither.
-int http_status(const py::error_already_set& e) {
-    for (const char* name : {"status_code", "code"}) {
-        try {
-            py::object v = attr_or_none(e.value(), name);
-            if (PyLong_Check(v.ptr()) && !PyBool_Check(v.ptr())) return static_cast<int>(PyLong_AsLong(v.ptr()));
-        } catch (py::error_already_set& inner) {
-            if (!is_ordinary(inner)) throw;
-        }
-    }
-    return 0;
-}
+using core::kAttempts;
 
 // A failure to reach the service at all: ConnectionError, or a client-layer error class
 // named for the connection or the transport (httpx.ConnectError, APIConnectionError).
@@ -55,19 +42,22 @@ py::object send_with_retry(const ServiceCall& call, const std::function<py::obje
     py::str model_text(call.model);
     Utf8 model(model_text);
     py::str last = py::str("");
+    py::object last_error = py::none();
     std::string advice;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         try {
             return send();
         } catch (py::error_already_set& e) {
             if (!is_ordinary(e)) throw;
-            const int status = http_status(e);
+            raise_if_reply_too_large(call.label, e);
+            const long status = error_status(e.value());
             const bool timed_out = is_timeout_error(e);
             last = error_text(e);
+            last_error = e.value();
             notify_obj(progress, cat({py::str("[LLM] " + label + ": "), last}));
             advice = timed_out ? core::timeout_advice(request_timeout())
-                               : core::status_advice(status, call.names, model.view());
-            if (status != 0 && !core::is_retryable_status(status)) {
+                               : core::status_advice(static_cast<int>(status), call.names, model.view());
+            if (status != 0 && !core::is_transient_status(status)) {
                 if (!call.drop_rejected || !call.drop_rejected(last) || attempt + 1 == kAttempts)
                     fail(call, " request failed: ", last, advice, &e);
                 notify(progress, "[LLM] " + label + ": retrying without unsupported parameters");
@@ -79,7 +69,7 @@ py::object send_with_retry(const ServiceCall& call, const std::function<py::obje
         notify_obj(progress, cat({py::str("[LLM] " + label + ": retry " + std::to_string(attempt + 1) + "/" +
                                           std::to_string(kAttempts) + " after error: "),
                                   last}));
-        py::module_::import("time").attr("sleep")(kBackoffSeconds * static_cast<double>(1 << attempt));
+        wait_before_retry(attempt, core::kBackoffSeconds, last_error);
     }
     notify(progress, "[LLM] " + label + ": failed after " + std::to_string(kAttempts) + " attempts");
     fail(call, " request failed after " + std::to_string(kAttempts) + " attempts: ", last, advice, nullptr);

@@ -34,10 +34,6 @@ std::optional<GeminiClient> parse_gemini_client(std::string_view name) {
     return std::nullopt;
 }
 
-bool is_retryable_status(int status) {
-    return status == 0 || status == 408 || status == 409 || status == 429 || (status >= 500 && status <= 599);
-}
-
 std::string status_advice(int status, const ServiceNames& service, std::string_view model) {
     const std::string key(service.key_var), provider(service.provider);
     switch (status) {

@@ -1,6 +1,6 @@
 // Plain rules of the provider layer: which OpenAI API or Gemini client a setting names,
-// whether a base URL is OpenAI's own service, which failed requests are worth another
-// attempt, and the advice texts of timeouts, refused requests and missing endpoints.
+// whether a base URL is OpenAI's own service, and the advice texts of timeouts, refused
+// requests and missing endpoints. Which failures are retried is core/retry_policy's.
 #pragma once
 #include <cstddef>
 #include <optional>
@@ -18,12 +18,6 @@ enum class GeminiClient { GenerativeAI, GenAI };
 
 // "generativeai" or "genai" (surrounding white space and letter case ignored); nullopt otherwise.
 std::optional<GeminiClient> parse_gemini_client(std::string_view name);
-
-// True when a request that failed with this HTTP status may succeed if sent again:
-// 0 (no reply at all: connection failure or time-out), 408, 409, 429 and 5xx (529 is
-// an overloaded service). Other statuses (a refused key, an unknown model, a malformed
-// request) fail the same way every time.
-bool is_retryable_status(int status);
 
 // What the user of a service should know about a failed request with this status, or "".
 struct ServiceNames {

@@ -6,6 +6,11 @@
 
 namespace genloom::core {
 
+// Attempts of a provider request that keeps failing for a reason worth another try, and
+// the first back-off in seconds (doubled after each further failure).
+inline constexpr int kAttempts = 3;
+inline constexpr double kBackoffSeconds = 1.5;
+
 // Statuses that say "try again later": 408, 409, 425, 429 and 5xx except 501 and 505.
 bool is_transient_status(long status);
 
