@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "genloom/core/verification.hpp"
 
@@ -53,6 +54,18 @@ TEST(VerificationText, FindingsNameConflictsAndUnboundedVariables) {
     u.unbounded = {"x", "y"};
     EXPECT_EQ(vf::outcome_message(u, 60), "Unbounded: 2 variables without limit; revising...");
     EXPECT_NE(vf::findings(u).find("- x\n- y\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VerificationText, SummaryNumbersReadAsTheModelMeansThem) {
+    const std::vector<std::pair<double, std::string>> cases = {
+        {100000, "100000"}, {1e13, "10000000000000"}, {1000.0000000000001, "1000"}, {-0.0, "0"},
+        {0.1, "0.1"}, {2.5e-7, "2.5e-07"}, {1e300, "1e+300"}, {1.0 / 0.0, "infinity"}, {-1.0 / 0.0, "-infinity"},
+        {999999999999.99, "1000000000000"}};
+    for (const auto& [v, text] : cases) EXPECT_EQ(vf::summary_number(v), text) << v;
 }
 
 }  // namespace

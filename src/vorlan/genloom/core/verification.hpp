@@ -54,6 +54,10 @@ constexpr std::size_t kSummaryValues = 20;
 constexpr std::size_t kListedConflicts = 30;
 constexpr std::size_t kListedUnbounded = 30;
 
+// A number as the reviewer reads it: whole numbers without exponent or fraction (100000), others
+// with 12 significant digits (1000.0000000000001 -> 1000), infinities as "infinity".
+std::string summary_number(double v);
+
 // Status, objective and the leading non-zero variables, for the alignment prompt.
 std::string solution_summary(const Report& r);
 
