@@ -4,9 +4,9 @@ from __future__ import annotations
 
 import os
 import socket
-from pathlib import Path
 
 from vorlan.cli.errors import CliError
+from vorlan.example_tree import use_examples  # noqa: F401  (the commands import it from here)
 
 DEFAULT_GEMINI_MODEL = "gemini-2.5-flash"
 CONFIGURE_HINT = ("set OPENAI_API_KEY (OpenAI) or GEMINI_API_KEY (Gemini), or start a local Ollama "
@@ -70,20 +70,3 @@ def _preflight(kind) -> None:
                            f"export {var}=<your key>, or choose another provider with --provider")
     if kind is genloom.LLMProvider.OLLAMA and not _ollama_reachable():
         raise CliError("the local Ollama server is not reachable", "start it with `ollama serve`")
-
-
-def use_examples(examples: str | None) -> None:
-    """Few-shot gathering looks for "qel_models" in the working directory; point it at the
-    chosen example tree instead (default: ./qel_models if present, else the bundled tree)."""
-    from vorlan import genloom
-
-    if examples is None:
-        if Path("qel_models").is_dir():
-            return
-        examples = str(Path(genloom.__file__).resolve().parent / "qel_models")
-    original = genloom._gather_few_shots
-
-    def gather(problem_description, k=3, models_dir=None, progress=None):
-        return original(problem_description, k=k, models_dir=examples, progress=progress)
-
-    genloom._gather_few_shots = gather

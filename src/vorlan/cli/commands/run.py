@@ -29,7 +29,7 @@ def register(sub) -> None:
 
 
 def cmd_run(args) -> int:
-    from vorlan.runner import run_pair
+    from vorlan.milpgen import run_file
 
-    return run_pair(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp,
+    return run_file(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp,
                     time_limit=args.time_limit, json_output=args.json)
