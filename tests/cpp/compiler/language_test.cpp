@@ -123,6 +123,16 @@ TEST(StaticKinds, EachFaultIsReportedOnceWhereItArises) {
                  "linear; multiply a variable only by data");
 }
 
+TEST(Messages, ADataItemThatFailsToLoadReportsOnlyItself) {
+    // Its uses (a `with` clause, an index set, a sum) add nothing to the first message.
+    std::string m = message_of(
+        "{string} Nodes = ...;\ntuple Arc { string o; string d; }\n{Arc} Arcs with o, d in Nodes = ...;\n"
+        "float cap[Nodes] = ...;\ndvar float+ x[Arcs];\nmaximize sum(a in Arcs) x[a];\n"
+        "subject to { forall(n in Nodes) sum(a in Arcs: a.o == n) x[a] <= cap[n]; }",
+        "Nodes = {1, 2};\nArcs = {<\"a\", \"b\">};\ncap = [1, 2];");
+    EXPECT_EQ(m, "data:1:10: expected string for an element of 'Nodes', found the int 1");
+}
+
 TEST(Messages, LongTextsAreQuotedAsExcerpts) {
     std::string big(5'000'000, 'q');
     std::string dat = "S = {\"" + big + "\", \"" + big + "\"};";

@@ -129,6 +129,8 @@ void Sema::check_with(const Item& it, const Value& value, const DataAssign* a) {
             fail(first, "'with' applies to a set of tuples");
         const TupleType* tt = tuple_type(it.type.elem->tuple_name);
         auto other = syms_.find(w.set);
+        // A set whose data failed to load is already reported; checking against it says nothing new.
+        if (other != syms_.end() && other->second.failed) throw EvalError{first, "", "model", true};
         if (other == syms_.end() || other->second.value.k != Value::K::Set) fail(first, "'" + w.set + "' is not a set");
         const SetV& allowed = *other->second.value.set;
         for (std::size_t k = 0; k < w.fields.size(); ++k) {
