@@ -123,6 +123,21 @@ TEST(StaticKinds, EachFaultIsReportedOnceWhereItArises) {
                  "linear; multiply a variable only by data");
 }
 
+TEST(NamedExpressions, CellsAreKeptForReports) {
+    auto r = compile("{string} S = {\"a\", \"b\"};\ndvar float x[S];\ndexpr float total = 2 * x[\"a\"] + 1;\n"
+                     "dexpr float twice[s in S] = 2 * x[s];\nminimize total;\nsubject to { forall(s in S) x[s] >= 1; }",
+                     "");
+    ASSERT_TRUE(r.ok()) << r.message();
+    const auto& e = r.instance->expressions;
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[0].full_name(), "total");
+    EXPECT_EQ(e[0].constant, 1.0);
+    ASSERT_EQ(e[0].terms.size(), 1u);
+    EXPECT_EQ(e[0].terms[0].coef, 2.0);
+    EXPECT_EQ(e[2].full_name(), "twice[\"b\"]");
+    EXPECT_EQ(r.instance->rows.size(), 2u);  // a named expression is no constraint
+}
+
 TEST(Messages, ADataItemThatFailsToLoadReportsOnlyItself) {
     // Its uses (a `with` clause, an index set, a sum) add nothing to the first message.
     std::string m = message_of(

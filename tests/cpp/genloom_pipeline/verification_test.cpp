@@ -22,6 +22,12 @@ TEST(VerificationText, SummaryIsCapped) {
     EXPECT_NE(s.find("x[19] = 20\n"), std::string::npos);
     EXPECT_EQ(s.find("x[20]"), std::string::npos);
 
+    r.values.resize(1);
+    r.nonzero_count = 1;
+    r.expressions = {{"totalRent", 1000.0000000000001}};
+    EXPECT_EQ(vf::solution_summary(r), "Solver status: optimal\nObjective value: 3.5\nNon-zero variables (1):\n"
+                                       "x[0] = 1\nNamed expressions (dexpr):\ntotalRent = 1000\n");
+
     vf::Report f;
     f.status = vf::Status::Feasible;
     EXPECT_EQ(vf::solution_summary(f), "Solver status: feasible (the model has no objective)\nEvery variable is zero.\n");

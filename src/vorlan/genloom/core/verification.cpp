@@ -92,6 +92,15 @@ void append_unbounded(std::string& out, const Report& r) {
     if (n > kListedUnbounded) out += "- ... and " + std::to_string(n - kListedUnbounded) + " more\n";
 }
 
+void append_expressions(std::string& out, const Report& r) {
+    if (r.expressions.empty()) return;
+    const std::size_t shown = r.expressions.size() < kSummaryValues ? r.expressions.size() : kSummaryValues;
+    out += shown == r.expressions.size() ? "Named expressions (dexpr):\n"
+                                         : "Named expressions (dexpr, the first " + std::to_string(shown) + "):\n";
+    for (std::size_t i = 0; i < shown; ++i)
+        out += r.expressions[i].name + " = " + summary_number(r.expressions[i].value) + "\n";
+}
+
 }  // namespace
 
 std::string solution_summary(const Report& r) {
@@ -102,6 +111,7 @@ std::string solution_summary(const Report& r) {
     if (r.objective) out += "Objective value: " + summary_number(*r.objective) + "\n";
     if (r.nonzero_count == 0) {
         out += "Every variable is zero.\n";
+        append_expressions(out, r);
         return out;
     }
     const std::size_t shown = r.values.size() < kSummaryValues ? r.values.size() : kSummaryValues;
@@ -111,6 +121,7 @@ std::string solution_summary(const Report& r) {
         out += "Non-zero variables (the first " + std::to_string(shown) + " of " + std::to_string(r.nonzero_count) +
                "):\n";
     for (std::size_t i = 0; i < shown; ++i) out += r.values[i].name + " = " + summary_number(r.values[i].value) + "\n";
+    append_expressions(out, r);
     return out;
 }
 

@@ -44,6 +44,7 @@ struct Report {
     std::string message;                  // the solver's words, or why no conflict set is given
     std::vector<NamedValue> values;       // non-zero variables in model order (may be capped)
     std::size_t nonzero_count = 0;        // all non-zero variables, shown or not
+    std::vector<NamedValue> expressions;  // named expressions (dexprs) at the solution (may be capped)
     std::vector<Conflict> conflicts;      // infeasible: the conflicting rows and bounds
     bool irreducible = false;             // conflicts is minimal (drop any one and the rest hold)
     std::vector<std::string> unbounded;   // unbounded: variables along an improving ray

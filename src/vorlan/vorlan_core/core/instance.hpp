@@ -49,10 +49,23 @@ struct Objective {
     double constant = 0.0;
 };
 
+// A cell of a named expression (dexpr), kept so that a solution report can give its value.
+struct NamedExpression {
+    std::string name;
+    std::vector<IndexValue> index;
+    std::vector<Term> terms;         // as written: a variable may occur more than once
+    double constant = 0.0;
+    std::string full_name() const { return name + index_text(index); }
+};
+
+// Named-expression cells kept for reports, at most (the first in model order).
+constexpr std::size_t kReportedExpressions = 200;
+
 struct Instance {
     std::vector<Variable> variables;
     Objective objective;
     std::vector<Row> rows;
+    std::vector<NamedExpression> expressions;  // the first kReportedExpressions dexpr cells
 };
 
 }  // namespace vorlan::compiler

@@ -207,6 +207,25 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
     sym.ready = true;
 }
 
+// Keeps a dexpr cell for solution reports while there is room.
+void Sema::keep_expression(const Item& it, const std::vector<std::shared_ptr<SetV>>& sets,
+                           const std::vector<std::size_t>& pos, const Value& v) {
+    if (inst_->expressions.size() >= kReportedExpressions) return;
+    NamedExpression& e = inst_->expressions.emplace_back();
+    e.name = it.name;
+    for (std::size_t k = 0; k < pos.size(); ++k) {
+        const SetV& s = *sets[k];
+        if (s.is_range) e.index.emplace_back(s.lo + static_cast<std::int64_t>(pos[k]));
+        else flatten_index(s.elems[pos[k]], e.index);
+    }
+    if (v.k == Value::K::Lin) {
+        e.terms = v.lin->terms;
+        e.constant = v.lin->c;
+    } else {
+        e.constant = v.num();
+    }
+}
+
 void Sema::eval_dexpr(const Item& it, Symbol& sym) {
     auto sets = eval_dims(it.dims);
     auto check = [&](Value v) {
@@ -218,6 +237,7 @@ void Sema::eval_dexpr(const Item& it, Symbol& sym) {
     };
     if (sets.empty()) {
         sym.value = check(eval(*it.value));
+        keep_expression(it, sets, {}, sym.value);
     } else {
         auto arr = std::make_shared<ArrV>();
         arr->name = it.name;
@@ -225,8 +245,9 @@ void Sema::eval_dexpr(const Item& it, Symbol& sym) {
         std::size_t n = arr->size();
         if (n > lim_.max_cells) fail(it.pos, "dexpr '" + it.name + "' has too many cells (" + count_text(n) + ")");
         arr->cells.resize(n);
-        each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<std::size_t>&) {
+        each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<std::size_t>& pos) {
             arr->cells[flat] = check(eval(*it.value));
+            keep_expression(it, sets, pos, arr->cells[flat]);
         });
         sym.value = array_value(arr);
     }
