@@ -138,6 +138,19 @@ TEST(NamedExpressions, CellsAreKeptForReports) {
     EXPECT_EQ(r.instance->rows.size(), 2u);  // a named expression is no constraint
 }
 
+TEST(NamedExpressions, TupleIndicesReadAsTheModelWritesThem) {
+    auto r = compile("tuple Route { key string o; key string d; float cap; }\n{Route} R = ...;\n"
+                     "dvar float+ ship[R][1..2];\ndexpr float load[r in R] = ship[r][1];\n"
+                     "minimize sum(r in R) load[r];",
+                     "R = {<\"A\", \"B\", infinity>};");
+    ASSERT_TRUE(r.ok()) << r.message();
+    const Instance& in = *r.instance;
+    EXPECT_EQ(in.variables[1].full_name(), "ship[\"A\"][\"B\"][inf][2]");
+    EXPECT_EQ(written_name(in, in.variables[1].name, in.variables[1].index), "ship[<\"A\",\"B\">][2]");
+    EXPECT_EQ(written_name(in, in.expressions[0].name, in.expressions[0].index), "load[<\"A\",\"B\">]");
+    EXPECT_EQ(written_name(in, "other", {std::int64_t{1}}), "other[1]");
+}
+
 TEST(Messages, ADataItemThatFailsToLoadReportsOnlyItself) {
     // Its uses (a `with` clause, an index set, a sum) add nothing to the first message.
     std::string m = message_of(

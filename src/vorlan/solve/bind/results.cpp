@@ -257,7 +257,8 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
     for (std::size_t j = 0; j < r.x.size(); ++j) {
         double v = rounded(inst, j, r.x[j]);
         if (std::fabs(v) <= 1e-9) continue;
-        if (nonzero++ < max_values) values.append(py::make_tuple(inst.variables[j].full_name(), v));
+        const auto& var = inst.variables[j];
+        if (nonzero++ < max_values) values.append(py::make_tuple(c::written_name(inst, var.name, var.index), v));
     }
     result["values"] = values;
     result["nonzero_count"] = nonzero;
@@ -268,7 +269,7 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
             const auto& e = inst.expressions[k];
             double v = e.constant;
             for (const auto& t : e.terms) v += t.coef * rounded(inst, static_cast<std::size_t>(t.var), r.x[t.var]);
-            expressions.append(py::make_tuple(e.full_name(), v));
+            expressions.append(py::make_tuple(c::written_name(inst, e.name, e.index), v));
         }
     result["expressions"] = expressions;
     py::list conflicts;

@@ -61,11 +61,29 @@ struct NamedExpression {
 // Named-expression cells kept for reports, at most (the first in model order).
 constexpr std::size_t kReportedExpressions = 200;
 
+// How the flat index of a variable or named expression indexed by a set of tuples reads as the
+// model writes it: per dimension the number of flat values it takes and, for a tuple, which of
+// them are its key fields (all fields when the tuple type has no key).
+struct IndexLayout {
+    struct Dim {
+        std::size_t width = 1;
+        bool tuple = false;
+        std::vector<std::size_t> shown;  // positions within the dimension's values
+    };
+    std::string name;
+    std::vector<Dim> dims;
+};
+
 struct Instance {
     std::vector<Variable> variables;
     Objective objective;
     std::vector<Row> rows;
     std::vector<NamedExpression> expressions;  // the first kReportedExpressions dexpr cells
+    std::vector<IndexLayout> layouts;          // declarations indexed by a set of tuples
 };
+
+// `name` with its index as the model writes it: `ship[<"A","B">]` for a tuple-set index (key
+// fields only), `x["a"][2]` otherwise; infinite values read "infinity".
+std::string written_name(const Instance& inst, const std::string& name, const std::vector<IndexValue>& index);
 
 }  // namespace vorlan::compiler

@@ -162,6 +162,7 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
         vars.reserve(std::max(vars.size() + n, 2 * vars.capacity()));
         prefer_huge_pages(vars.data() + vars.size(), (vars.capacity() - vars.size()) * sizeof(Variable));
     }
+    keep_layout(it, sets);
     bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
     double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
     double hi0 = it.vtype == "boolean" ? 1.0 : kInf;
@@ -207,6 +208,44 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
     sym.ready = true;
 }
 
+namespace {
+
+// How many values a value takes in a flat index (a tuple its fields, nested ones included).
+std::size_t flat_width(const Value& v) {
+    if (v.k != Value::K::Tuple) return 1;
+    std::size_t n = 0;
+    for (const auto& x : *v.tup) n += flat_width(x);
+    return n;
+}
+
+IndexLayout::Dim tuple_dim(const Value& e) {
+    IndexLayout::Dim d;
+    d.tuple = true;
+    d.width = flat_width(e);
+    bool keyed = false;
+    if (e.ttype)
+        for (const auto& f : e.ttype->fields) keyed = keyed || f.key;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < e.tup->size(); ++i) {
+        const std::size_t w = flat_width((*e.tup)[i]);
+        if (!keyed || e.ttype->fields[i].key)
+            for (std::size_t k = 0; k < w; ++k) d.shown.push_back(at + k);
+        at += w;
+    }
+    return d;
+}
+
+}  // namespace
+
+// Records how the index of a declaration over a set of tuples reads, for solution reports.
+void Sema::keep_layout(const Item& it, const std::vector<std::shared_ptr<SetV>>& sets) {
+    auto is_tuples = [](const SetV& s) { return !s.is_range && !s.elems.empty() && s.elems[0].k == Value::K::Tuple; };
+    if (std::none_of(sets.begin(), sets.end(), [&](const auto& s) { return is_tuples(*s); })) return;
+    IndexLayout& l = inst_->layouts.emplace_back();
+    l.name = it.name;
+    for (const auto& s : sets) l.dims.push_back(is_tuples(*s) ? tuple_dim(s->elems[0]) : IndexLayout::Dim{});
+}
+
 // Keeps a dexpr cell for solution reports while there is room.
 void Sema::keep_expression(const Item& it, const std::vector<std::shared_ptr<SetV>>& sets,
                            const std::vector<std::size_t>& pos, const Value& v) {
@@ -228,6 +267,7 @@ void Sema::keep_expression(const Item& it, const std::vector<std::shared_ptr<Set
 
 void Sema::eval_dexpr(const Item& it, Symbol& sym) {
     auto sets = eval_dims(it.dims);
+    keep_layout(it, sets);
     auto check = [&](Value v) {
         if (!v.is_num() && v.k != Value::K::Lin)
             fail(it.value->pos, "dexpr '" + it.name + "' must be a numeric or linear expression, found " +
