@@ -5,6 +5,8 @@
    rest (the solution read back into result objects); "ours" is compile + matrix. Next to it:
    the same model built in PuLP and solved by the same HiGHS through PuLP's highspy interface
    (requirements/bench.txt).
+   Also three goals in priority order (lexicographic) on the --lexicographic transportation
+   instance, text to optimum next to solving the same stages one by one with HiGHS from Python.
 2. The verification stage's own time (solve + conflict analysis, vorlan.solve.verify on an
    already compiled pair) on every example of the bundled tree, and on transportation
    instances whose supply is below demand; next to it HiGHS's own irreducible-infeasible-subset
@@ -14,7 +16,7 @@
    and solving it with HiGHS, and next to the interpreter with vorlan and highspy imported.
 
     PYTHONPATH=build/dev-NAME/stage .venv/bin/python bench/bench_solve.py [--sizes 100,300,1000]
-        [--facility 40x200] [--infeasible 100,1000] [--iis-time-limit 60] [--time-limit 300] [--no-pulp]
+        [--facility 40x200] [--lexicographic 300] [--infeasible 100,1000] [--iis-time-limit 60] [--time-limit 300] [--no-pulp]
         [--memory 1000]
 """
 
@@ -102,6 +104,68 @@ def text_to_optimum(label, model, data, time_limit, pulp_case=None):
         build, solve, obj = pulp_transport(*pulp_case)
         line += f" | PuLP+HiGHS build={build:.2f}s solve={solve:.2f}s total={build + solve:.2f}s " \
                 f"(x{(build + solve) / total:.1f} ours)"
+    print(line, flush=True)
+
+
+# ------------------------------------------------------------------ goals in priority order
+
+# The transportation model with three goals: first keep long hauls (cost >= 90) off the plan,
+# then the total cost, then the load on the first warehouse.
+LEX_TRANSPORT = TRANSPORT.replace(
+    "minimize total: sum(w in W, s in S) cost[w][s] * ship[w][s];",
+    "dexpr float longHaul = sum(w in W, s in S : cost[w][s] >= 90) ship[w][s];\n"
+    "dexpr float totalCost = sum(w in W, s in S) cost[w][s] * ship[w][s];\n"
+    "dexpr float firstOut = sum(s in S) ship[first(W)][s];\n"
+    "minimize lexicographic(longHaul, totalCost, firstOut);")
+
+
+def highs_staged_transport(n, rng, time_limit):
+    """The same three goals solved one after another with HiGHS from Python: the model built
+    from NumPy arrays, each goal's optimum added as a row before the next goal (held within
+    the same tolerance, 0, as ours). Returns (seconds, goal values)."""
+    import highspy
+    import numpy as np
+    demand, supply, cost = transport_values(n, rng)
+    t0 = time.perf_counter()
+    cost = np.asarray(cost, dtype=float).ravel()  # column w * n + s is ship[w][s]
+    cols = np.arange(n * n, dtype=np.int32)
+    # Rows 0..n-1 leave warehouse w (<= supply), rows n..2n-1 meet store s (== demand).
+    rows = np.concatenate([cols // n, n + cols % n])
+    order = np.argsort(rows, kind="stable")
+    indices = np.concatenate([cols, cols])[order]
+    indptr = np.concatenate([[0], np.cumsum(np.bincount(rows, minlength=2 * n))]).astype(np.int32)
+    lower = np.concatenate([np.full(n, -highspy.kHighsInf), np.asarray(demand, dtype=float)])
+    upper = np.concatenate([np.asarray(supply, dtype=float), np.asarray(demand, dtype=float)])
+    h = highspy.Highs()
+    h.silent()
+    h.setOptionValue("time_limit", float(time_limit))
+    h.passModel(n * n, 2 * n, 2 * n * n, int(highspy.MatrixFormat.kRowwise), int(highspy.ObjSense.kMinimize), 0.0,
+                np.zeros(n * n), np.zeros(n * n), np.full(n * n, highspy.kHighsInf), lower, upper, indptr,
+                indices, np.ones(2 * n * n), np.zeros(n * n, dtype=np.int32))
+    first_out = np.where(cols < n, 1.0, 0.0)
+    values = []
+    for goal in ((cost >= 90).astype(float), cost, first_out):
+        h.changeColsCost(n * n, cols, goal)
+        h.run()
+        value = h.getInfo().objective_function_value
+        values.append(value)
+        support = np.flatnonzero(goal).astype(np.int32)
+        h.addRow(-highspy.kHighsInf, value, len(support), support, goal[support])
+    return time.perf_counter() - t0, values
+
+
+def lexicographic_transport(n, time_limit):
+    data = transport_data(n, random.Random(7))
+    t0 = time.perf_counter()
+    r = vs.solve(LEX_TRANSPORT, data, time_limit=time_limit)
+    total = time.perf_counter() - t0
+    t = r["timings"]
+    goals = ", ".join(f"{v:.6g}" for v in r["objectives"] or [])
+    line = (f"lexicographic transportation {n}x{n} (3 goals): {r['status']} goals=[{goals}] compile={t['compile']:.3f}s "
+            f"matrix={t['matrix']:.3f}s solver={t['solver']:.3f}s total={total:.2f}s")
+    seconds, values = highs_staged_transport(n, random.Random(7), time_limit)
+    line += (f" | HiGHS from Python, stage by stage: {seconds:.2f}s goals=[{', '.join(f'{v:.6g}' for v in values)}]"
+             f" (x{seconds / total:.2f} ours)")
     print(line, flush=True)
 
 
@@ -221,6 +285,8 @@ def main():
     ap.add_argument("--iis-time-limit", type=float, default=120.0,
                     help="cap in seconds on HiGHS's solve + getIis comparison; 0 skips it")
     ap.add_argument("--time-limit", type=float, default=300.0)
+    ap.add_argument("--lexicographic", type=int, default=300,
+                    help="size of the transportation instance solved with three goals; 0 skips it")
     ap.add_argument("--no-pulp", action="store_true", help="skip the PuLP comparison")
     ap.add_argument("--memory", type=int, default=1000, help="size of the memory instance; 0 skips it")
     ap.add_argument("--child-iis", type=int, help=argparse.SUPPRESS)
@@ -242,6 +308,8 @@ def main():
         data = transport_data(n, random.Random(7))
         text_to_optimum(f"transportation {n}x{n} ({n * n} vars)", TRANSPORT, data, args.time_limit,
                         (n, random.Random(7), args.time_limit) if use_pulp else None)
+    if args.lexicographic:
+        lexicographic_transport(args.lexicographic, args.time_limit)
     if args.facility:
         m, k = (int(x) for x in args.facility.split("x"))
         text_to_optimum(f"facility {m}x{k} (MILP)", FACILITY, facility_data(m, k, random.Random(7)), args.time_limit)

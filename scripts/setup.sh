@@ -26,5 +26,8 @@ echo "setup: installing pinned Python dependencies" >&2
 .venv/bin/pip install -q --disable-pip-version-check --no-deps -r requirements/grammar-engines.txt
 echo "setup: placing the default embedding model in the local model cache" >&2
 .venv/bin/python scripts/install_offline_model.py
-echo "setup: building and installing vorlan" >&2
-.venv/bin/pip install -q --disable-pip-version-check --no-build-isolation --no-deps --force-reinstall .
+# scripts/test.sh installs the wheel it builds and checks instead (VORLAN_SKIP_PACKAGE_BUILD=1).
+if [ "${VORLAN_SKIP_PACKAGE_BUILD:-}" != 1 ]; then
+  echo "setup: building and installing vorlan" >&2
+  .venv/bin/pip install -q --disable-pip-version-check --no-build-isolation --no-deps --force-reinstall .
+fi

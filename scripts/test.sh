@@ -2,7 +2,10 @@
 # Sets everything up, then runs the C++ unit tests (CTest) and the Python tests (pytest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
+VORLAN_SKIP_PACKAGE_BUILD=1 bash scripts/setup.sh
+
+echo "test: package build (sdist, wheel, install into a fresh venv)" >&2
+bash scripts/check_wheel.sh
 
 echo "test: C++ unit tests" >&2
 cmake -S . -B build/ctest -G Ninja -DVORLAN_BUILD_TESTS=ON -DCMAKE_BUILD_TYPE=Release >/dev/null

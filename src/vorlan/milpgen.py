@@ -78,6 +78,7 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         self.eq_source = []  # (label, index) of every equality row
         self.ub_source = []  # (label, index, side) of every inequality row
         self._sink = None  # where write_code sends the lines
+        self.lexicographic = False  # set by _build_objective
         self._columns = 0
 
     @classmethod
@@ -214,6 +215,29 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add(f"OFFSET = {_num(self.offset)}")
         self._add_list("c", (_num(x) for x in c))
         add("c = np.array(c, dtype=float)")
+        self._build_goals(n)
+
+    def _build_goals(self, n):
+        """GOALS: every goal of a lexicographic objective as a cost vector, in priority order."""
+        goals = self.instance.get("objectives") or []
+        self.lexicographic = len(goals) > 1
+        if not self.lexicographic:
+            return
+        add = self._add_code_line
+        add("")
+        add(f"# lexicographic(...): {len(goals)} goals, optimised one after another in this order.")
+        add("GOALS = []")
+        offsets = []
+        for goal in goals:
+            g = [0.0] * n if self._sink is None else array("d", bytes(8 * n))
+            for col, coef in goal.get("terms", []):
+                g[col] += float(coef)
+            self._add_list("goal", (_num(x) for x in g))
+            add("GOALS.append(np.array(goal, dtype=float))")
+            offsets.append(_num(float(goal.get("constant", 0.0))))
+        self._add_list("GOAL_OFFSETS", offsets)
+        add("# How far a finished goal may move while the later ones are optimized (as vorlan run).")
+        add("GOAL_TOLERANCE = 0.0")
 
     def _build_constraints(self):
         rows = self.instance.get("rows", [])
@@ -297,6 +321,8 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
             add("    print('objective: none')")
             add("    return 2")
             add("print('objective:', repr(OFFSET))")
+            if self.lexicographic:
+                add("print('objectives:', ', '.join(repr(v) for v in GOAL_OFFSETS))")
             add("return 0")
         else:
             add("constraints = []")
@@ -304,16 +330,19 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
             add("    constraints.append(LinearConstraint(A_ub, -INF, b_ub))")
             add("if A_eq.shape[0]:")
             add("    constraints.append(LinearConstraint(A_eq, b_eq, b_eq))")
-            add(f"{res} = milp(-c if MAXIMIZE else c, constraints=constraints or None,")
-            add("               integrality=integrality, bounds=bounds)")
-            add(f"status = STATUS.get({res}.status, 'error')")
-            add("print('status:', status)")
-            add(f"if {res}.x is None:")
-            add("    print('objective: none')")
-            add(f"    print('message:', {res}.message)")
-            add("    return 2 if status in ('infeasible', 'unbounded') else 1")
-            add(f"objective = (-{res}.fun if MAXIMIZE else {res}.fun) + OFFSET")
-            add("print('objective:', repr(float(objective)))")
+            if self.lexicographic:
+                self._build_staged_solve(res)
+            else:
+                add(f"{res} = milp(-c if MAXIMIZE else c, constraints=constraints or None,")
+                add("               integrality=integrality, bounds=bounds)")
+                add(f"status = STATUS.get({res}.status, 'error')")
+                add("print('status:', status)")
+                add(f"if {res}.x is None:")
+                add("    print('objective: none')")
+                add(f"    print('message:', {res}.message)")
+                add("    return 2 if status in ('infeasible', 'unbounded') else 1")
+                add(f"objective = (-{res}.fun if MAXIMIZE else {res}.fun) + OFFSET")
+                add("print('objective:', repr(float(objective)))")
             add(f"for (name, index, shown), kind, value in zip(NAMES, integrality, {res}.x):")
             add("    value = float(round(value)) if kind else float(value)")
             add("    if abs(value) > 1e-9:")
@@ -324,6 +353,28 @@ class ScipyMilpGenerator(SciPyCodeGeneratorBase):
         add("")
         add("if __name__ == '__main__':")
         add("    sys.exit(main())")
+
+    def _build_staged_solve(self, res):
+        """One milp per goal; each finished goal becomes a constraint holding it at its optimum."""
+        add = self._add_code_line
+        add("objectives = []")
+        add("for k, (goal, goal_offset) in enumerate(zip(GOALS, GOAL_OFFSETS), start=1):")
+        add(f"    {res} = milp(-goal if MAXIMIZE else goal, constraints=constraints or None,")
+        add("                   integrality=integrality, bounds=bounds)")
+        add(f"    status = STATUS.get({res}.status, 'error')")
+        add(f"    if status != 'optimal' or {res}.x is None:")
+        add("        print('status:', status)")
+        add("        print('objective: none')")
+        add("        print('message:', status, 'at goal', k, 'of lexicographic(...)')")
+        add("        return 2 if status in ('infeasible', 'unbounded') else 1")
+        add(f"    x = np.where(integrality == 1, np.round({res}.x), {res}.x)")
+        add("    value = float(goal @ x)")
+        add("    objectives.append(value + goal_offset)")
+        add("    held = (value - GOAL_TOLERANCE, INF) if MAXIMIZE else (-INF, value + GOAL_TOLERANCE)")
+        add("    constraints.append(LinearConstraint(goal.reshape(1, -1), *held))")
+        add("print('status:', status)")
+        add("print('objective:', repr(objectives[0]))")
+        add("print('objectives:', ', '.join(repr(v) for v in objectives))")
 
     def _add_list(self, name, literals, per_line=_PER_LINE):
         """``name = [...]`` from ready literals (any iterable), a few per line."""

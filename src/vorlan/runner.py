@@ -42,6 +42,8 @@ def _print_text(r: dict, out) -> None:
     print(f"status: {r['status']}", file=out)
     if r["status"] != "feasible":
         print(f"objective: {'none' if r['objective'] is None else _number(r['objective'])}", file=out)
+        if r.get("objectives") is not None:  # a lexicographic objective: every goal in priority order
+            print(f"objectives: {', '.join(_number(v) for v in r['objectives'])}", file=out)
     if r.get("bound") is not None and r["status"] != "optimal":
         print(f"bound: {_number(r['bound'])}", file=out)
     if r["objective"] is None and r.get("message") and r["status"] not in ("feasible",):
@@ -57,12 +59,17 @@ def _print_text(r: dict, out) -> None:
 
 
 def _json_record(r: dict, model_path, data_path, files: dict) -> dict:
-    return {
+    record = {
         "model": str(model_path), "data": None if data_path is None else str(data_path),
         "status": r["status"], "objective": r["objective"], "bound": r.get("bound"), "message": r.get("message", ""),
         "values": [{"name": name, "value": value} for name, (_, _, value) in zip(r.get("names", []), r["values"])],
         "timings": r.get("timings", {}), "files": files,
     }
+    if "objectives" in r:  # a lexicographic objective: every goal's value, and the goal a failure arose at
+        record["objectives"] = r["objectives"]
+        if "goal" in r:
+            record["goal"] = r["goal"]
+    return record
 
 
 def run_pair(model_path, data_path=None, emit_script=None, mps=None, lp=None, time_limit=None,
@@ -105,9 +112,11 @@ def run_pair(model_path, data_path=None, emit_script=None, mps=None, lp=None, ti
             print(f"script written to {emit_script}", file=err)
         for kind, path, writer in (("mps", mps, vs.write_mps), ("lp", lp, vs.write_lp)):
             if path:
-                writer(compiler, os.fspath(path))
+                left_out = writer(compiler, os.fspath(path))
                 files[kind] = str(path)
                 print(f"{kind.upper()} written to {path}", file=err)
+                if left_out:
+                    print(f"note: {left_out}", file=err)
     except (OSError, RuntimeError) as e:
         return fail("error", [f"error: {e}"])
     try:

@@ -59,20 +59,29 @@ class FakeOpenAI:
     """POST /v1/responses answers with the next scripted text (with `usage` counted by
     token_count); GET /v1/models lists `models`."""
 
-    def __init__(self, texts=(), models=(), responses=True):
+    def __init__(self, texts=(), models=(), responses=True, refuse_schema=False, owned_by="x"):
         # responses=False plays a server that serves chat completions only: POST
         # /v1/responses answers 404, POST /v1/chat/completions answers as usual.
+        # refuse_schema=True plays an older server: a request with a reply schema answers 400.
         self.texts = list(texts)
         self.models = list(models)
         self.requests = []  # (method, path, parsed body)
+        self.raw = []  # the body bytes of every POST
         service = self
 
         class Handler(JsonHandler):
             def do_POST(self):
                 length = int(self.headers.get("content-length") or 0)
-                body = json.loads(self.rfile.read(length)) if length else None
+                data = self.rfile.read(length) if length else b""
+                body = json.loads(data) if data else None
                 service.requests.append(("POST", self.path, body))
-                if self.path.startswith("/v1/responses") and not responses:
+                service.raw.append(data)
+                reply = service.reply_to(body or {})
+                if refuse_schema and has_reply_schema(body or {}):
+                    self._send(400, {"error": {"type": "invalid_request_error", "message": REFUSAL}})
+                elif reply is not None:
+                    self._send(200, chat_body(reply))
+                elif self.path.startswith("/v1/responses") and not responses:
                     self._send(404, {"error": {"message": "Not Found"}})
                 elif self.path.startswith("/v1/responses") and service.texts:
                     self._send(200, response_body(service.texts.pop(0), (body or {}).get("input", "")))
@@ -85,7 +94,7 @@ class FakeOpenAI:
             def do_GET(self):
                 service.requests.append(("GET", self.path, None))
                 if self.path.startswith("/v1/models"):
-                    data = [{"id": m, "object": "model", "created": 0, "owned_by": "x"} for m in service.models]
+                    data = [{"id": m, "object": "model", "created": 0, "owned_by": owned_by} for m in service.models]
                     self._send(200, {"object": "list", "data": data})
                 else:
                     self._send(404, {"error": {"message": "no such path"}})
@@ -94,6 +103,10 @@ class FakeOpenAI:
         self.url = f"http://127.0.0.1:{self.server.server_address[1]}/v1"
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
+
+    def reply_to(self, body):
+        """A reply chosen from the request itself, or None for the next scripted text."""
+        return None
 
     def prompts(self):
         """The prompt of every POST: the Responses input, or the chat messages' content."""
@@ -104,6 +117,50 @@ class FakeOpenAI:
         """Environment that sends the real client layer here, away from any proxy."""
         return {"OPENAI_BASE_URL": self.url, "OPENAI_API_KEY": "sk-local-test", "NO_PROXY": "127.0.0.1,localhost",
                 "GEMINI_API_KEY": "", "OLLAMA_HOST": "127.0.0.1:9"}
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+REFUSAL = "Invalid parameter: 'response_format' of type 'json_schema' is not supported with this model."
+
+
+def has_reply_schema(body):
+    """True for a request that asks for a reply schema (Responses text.format, chat response_format)."""
+    return "text" in body or (body.get("response_format") or {}).get("type") == "json_schema"
+
+
+class FakeOllama:
+    """POST /api/generate answers with the next scripted text; GET /api/tags lists `models`.
+    refuse_schema=True plays an older server that answers a `format` schema with 400."""
+
+    def __init__(self, texts=(), models=("llama3",), refuse_schema=False):
+        self.texts = list(texts)
+        self.requests = []  # (path, parsed body)
+        self.raw = []
+        service = self
+
+        class Handler(JsonHandler):
+            def do_POST(self):
+                length = int(self.headers.get("content-length") or 0)
+                data = self.rfile.read(length) if length else b""
+                body = json.loads(data) if data else {}
+                service.requests.append((self.path, body))
+                service.raw.append(data)
+                if refuse_schema and isinstance(body.get("format"), dict):
+                    self._send(400, {"error": "invalid format: expected \"json\" or a JSON schema"})
+                elif service.texts:
+                    self._send(200, {"model": body.get("model"), "response": service.texts.pop(0), "done": True})
+                else:
+                    self._send(500, {"error": "no scripted reply left"})
+
+            def do_GET(self):
+                self._send(200, {"models": [{"model": m, "name": m} for m in models]})
+
+        self.server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.url = f"http://127.0.0.1:{self.server.server_address[1]}"
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
 
     def close(self):
         self.server.shutdown()

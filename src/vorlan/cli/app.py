@@ -7,14 +7,16 @@ import os
 import sys
 import traceback
 
+from vorlan import __version__
 from vorlan.cli.commands import COMMANDS
 from vorlan.cli.errors import PROG, describe_error
-from vorlan.cli.options import apply_connection_options
+from vorlan.cli.options import apply_connection_options, apply_reply_options
 
 
 def build_parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(prog=PROG, description="Natural-language optimization problems to Vorlan models.")
     p.add_argument("--debug", action="store_true", help="show tracebacks and debug logs")
+    p.add_argument("--version", action="version", version=f"{PROG} {__version__}")
     sub = p.add_subparsers(dest="command", required=True, metavar="COMMAND")
     for command in COMMANDS:
         command.register(sub)
@@ -51,6 +53,7 @@ def main(argv: list[str] | None = None) -> int:
     args = build_parser().parse_args(argv)
     _configure_logging(args.debug)
     try:
+        apply_reply_options(args)  # before the connection options: --constrain grammar picks the chat API
         apply_connection_options(args)
         status = args.func(args)
         sys.stdout.flush()  # a closed pipe shows up here, while it can still be handled

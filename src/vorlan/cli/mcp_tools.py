@@ -117,7 +117,8 @@ def run(model: str | None = None, data: str | None = None, model_file: str | Non
     """Compile a Vorlan model and data pair (texts or paths; the data may be left out when the
     model holds it) and solve it. Returns the status (optimal, feasible, infeasible, unbounded,
     infeasible or unbounded, time limit, limit, error or compile_error), the objective value,
-    the best bound of an unfinished MIP and the non-zero variables."""
+    the best bound of an unfinished MIP and the non-zero variables; for a lexicographic
+    objective also the objectives, every goal's value in priority order."""
     from vorlan import vorlan_core
 
     if (data, data_file) == (None, None):
@@ -136,8 +137,11 @@ def run(model: str | None = None, data: str | None = None, model_file: str | Non
     except ModuleNotFoundError:
         raise CliError("solving needs HiGHS and NumPy", "pip install 'vorlan[solve]'") from None
     values = [{"variable": name, "value": value} for name, (_, _, value) in zip(r["names"], r["values"])]
-    return {"status": r["status"], "message": r.get("message") or "", "objective": r["objective"],
-            "bound": r.get("bound"), "values": values}
+    out = {"status": r["status"], "message": r.get("message") or "", "objective": r["objective"],
+           "bound": r.get("bound"), "values": values}
+    if "objectives" in r:  # a lexicographic objective: every goal's value in priority order
+        out["objectives"] = r["objectives"]
+    return out
 
 
 def rank(query: str, k: int = 3, examples_dir: str | None = None) -> list[dict[str, Any]]:

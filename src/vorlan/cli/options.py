@@ -78,3 +78,44 @@ def apply_connection_options(args: argparse.Namespace) -> None:
         genloom.REQUEST_TIMEOUT = timeout
     if api is not None:
         genloom.OPENAI_API = api
+
+
+def add_reply_options(sp: argparse.ArgumentParser) -> None:
+    """How replies are held to their shape (commands that run the repair loop); applied by
+    apply_reply_options."""
+    sp.add_argument("--no-structured-output", action="store_true",
+                    help="do not ask the provider for the JSON shape of each reply (for servers that refuse it)")
+    sp.add_argument("--constrain", choices=["none", "grammar"],
+                    help="grammar: write the model and the data in two calls constrained by the Vorlan GBNF "
+                         "grammars, on a local OpenAI-compatible server that takes grammars (implies --openai-api "
+                         "chat)")
+    sp.add_argument("--grammar-field", metavar="FIELD",
+                    help="request field that carries the grammar: grammar (llama.cpp server), "
+                         "structured_outputs.grammar (vLLM), ... (default: from the server's model listing)")
+
+
+def reply_settings(args: argparse.Namespace) -> dict:
+    """The genloom settings the reply options ask for (structured output is on unless refused)."""
+    if not hasattr(args, "no_structured_output"):
+        return {}
+    settings = {"STRUCTURED_OUTPUT": not args.no_structured_output}
+    if args.constrain is not None:
+        settings["CONSTRAIN"] = args.constrain
+    if args.grammar_field is not None:
+        settings["GRAMMAR_FIELD"] = args.grammar_field
+    return settings
+
+
+def apply_reply_options(args: argparse.Namespace) -> None:
+    """Hand the reply options to the library settings. Constrained decoding runs on an OpenAI-
+    compatible local server's chat completions, so it means --openai-api chat unless given
+    (which in turn means the OpenAI provider)."""
+    settings = reply_settings(args)
+    if not settings:
+        return
+    if settings.get("CONSTRAIN") == "grammar" and getattr(args, "openai_api", None) is None:
+        args.openai_api = "chat"
+    from vorlan import genloom
+
+    for name, value in settings.items():
+        setattr(genloom, name, value)

@@ -23,6 +23,7 @@ from vorlan.semantic_error import SemanticError as SemanticError
 from vorlan.vorlan_core import QelCompiler as QelCompiler
 
 _Progress: TypeAlias = Callable[[str], object]
+_ReplyContract: TypeAlias = Literal["pair", "alignment", "solve_revision", "feedback", "alignment_deviations"]
 
 @type_check_only
 class FewShotExample(TypedDict):
@@ -102,6 +103,14 @@ OPENAI_API: Literal["responses", "chat"]
 VERIFY: bool
 VERIFY_TIME_LIMIT: float
 REPAIR_REPLIES: bool
+# Ask each provider for the JSON shape of every reply that has one (read at every call).
+STRUCTURED_OUTPUT: bool
+# "grammar": pairs written in two GBNF-constrained calls on a local OpenAI-compatible server.
+CONSTRAIN: Literal["none", "grammar"]
+# Request field carrying the grammar ("grammar", "structured_outputs.grammar"); None: detected.
+GRAMMAR_FIELD: str | None
+_REPLY_FORMAT_REFUSED: set[str]
+_GRAMMAR_FIELDS: dict[str, str]
 
 logger: logging.Logger
 # Per-context receiver of a UsageRecord after each provider reply (None: no reports).
@@ -198,6 +207,7 @@ def _notify(progress: _Progress | None, msg: str) -> None: ...
 def _read_file(path: str | os.PathLike[str]) -> str: ...
 def _read_vorlan_grammar() -> str: ...
 def _read_vorlan_GBNF() -> str: ...
+def _read_vorlan_data_GBNF() -> str: ...
 def _read_vorlan_code() -> str: ...
 def _get_grammar_implementation(mode: Grammar) -> str: ...
 def _safe_read_text(path: str | os.PathLike[str], max_chars: int = 2147483647) -> str: ...
@@ -219,7 +229,9 @@ def _call_openai_with_retry(
     api: Literal["responses", "chat"] = "responses",
 ) -> Any: ...
 def _coalesce_response_text(resp: Any) -> str: ...
-def _ollama_generate_text(model_name: str, prompt: str, num_predict: int | None = None) -> str: ...
+def _ollama_generate_text(
+    model_name: str, prompt: str, num_predict: int | None = None, format: dict[str, Any] | None = None
+) -> str: ...
 def _build_create_params(
     model_name: str,
     input_text: str,
@@ -243,7 +255,22 @@ def _llm_generate_text(
     temperature: float | None = None,
     stop: Sequence[str] | None = None,
     progress: _Progress | None = None,
+    reply_contract: _ReplyContract | None = None,
+    grammar: str | None = None,
 ) -> str: ...
+def _reply_schema(
+    contract: _ReplyContract, dialect: Literal["json_schema", "object", "openai_strict", "gemini"] = "json_schema"
+) -> str: ...
+def _grammar_field(client: Any) -> str: ...
+def _add_grammar_field(client: Any, record: dict[str, Any], grammar: str) -> None: ...
+def _generate_constrained_pair(
+    provider: LLMProvider,
+    model_name: str,
+    prompt: str,
+    temperature: float | None = None,
+    stop: Sequence[str] | None = None,
+    progress: _Progress | None = None,
+) -> tuple[str, str]: ...
 def _json_loads_relaxed(text: str) -> Any: ...
 def _build_generation_prompt(
     prompt: str, grammar_implementation: str, few_shots: Sequence[FewShotExample] | None = None

@@ -20,4 +20,5 @@ class QelCompiler:
     def data(self) -> dict[str, Any]:
         """The data of the last compiled model: name -> value."""
     def instance(self) -> dict[str, Any]:
-        """The flat linear instance of the last compiled model: variables, objective, rows."""
+        """The flat linear instance of the last compiled model: variables, objective, rows; a
+        lexicographic objective adds 'objectives', every goal in priority order."""

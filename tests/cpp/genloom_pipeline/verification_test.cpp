@@ -33,6 +33,19 @@ TEST(VerificationText, SummaryIsCapped) {
     EXPECT_EQ(vf::solution_summary(f), "Solver status: feasible (the model has no objective)\nEvery variable is zero.\n");
 }
 
+TEST(VerificationText, SummaryListsEveryGoalOfALexicographicObjective) {
+    vf::Report r;
+    r.status = vf::Status::Optimal;
+    r.objective = 0;
+    r.objectives = {0, -21, 4};
+    r.values = {{"a", 6}};
+    r.nonzero_count = 1;
+    EXPECT_NE(vf::solution_summary(r).find("Goal values in priority order (lexicographic): 0, -21, 4\n"),
+              std::string::npos);
+    r.objectives = {};  // one objective: no such line
+    EXPECT_EQ(vf::solution_summary(r).find("Goal values"), std::string::npos);
+}
+
 TEST(VerificationText, FindingsNameConflictsAndUnboundedVariables) {
     vf::Report r;
     r.status = vf::Status::Infeasible;

@@ -4,6 +4,6 @@ Each module defines ``register(subparsers)``, which adds its sub-parser and sets
 the function that runs it (called with the parsed arguments, returns the exit status). A new
 command is one new module here plus one entry in COMMANDS.
 """
-from vorlan.cli.commands import bench, check, feedback, mcp, models, rank, run, solve
+from vorlan.cli.commands import bench, check, doctor, feedback, mcp, models, rank, run, solve
 
-COMMANDS = (solve, feedback, models, rank, check, run, bench, mcp)
+COMMANDS = (solve, feedback, models, rank, check, run, bench, mcp, doctor)

@@ -11,7 +11,7 @@ from pathlib import Path
 
 from vorlan.cli.errors import CliError
 from vorlan.cli.commands.solve import add_repair_option
-from vorlan.cli.options import add_llm_options
+from vorlan.cli.options import add_llm_options, add_reply_options, reply_settings
 
 # genloom settings that connection options set; a Ray worker gets them through the config.
 _FORWARDED = (("timeout", "REQUEST_TIMEOUT"), ("openai_api", "OPENAI_API"))
@@ -64,6 +64,7 @@ def register(sub) -> None:
     b.add_argument("--price-out", type=_non_negative, metavar="USD_PER_MTOK", help="price of a million output tokens")
     b.add_argument("--ray", metavar="ADDRESS", help="run on a Ray cluster: its address, auto, or local")
     add_llm_options(b)
+    add_reply_options(b)
     b.set_defaults(func=cmd_bench)
 
 
@@ -98,6 +99,7 @@ def _config(args, provider, model):
         value = getattr(args, option, None)
         if value is not None:
             settings[name] = value
+    settings.update(reply_settings(args))
     examples = args.examples
     if examples is None and Path("qel_models").is_dir():
         examples = "qel_models"

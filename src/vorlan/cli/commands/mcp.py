@@ -8,7 +8,7 @@ import inspect
 import itertools
 
 from vorlan.cli.errors import CliError, describe_error
-from vorlan.cli.options import add_connection_options
+from vorlan.cli.options import add_connection_options, add_reply_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import use_examples
 
@@ -19,6 +19,7 @@ def register(sub) -> None:
     p = sub.add_parser("mcp", help="serve solve, check, run, rank and feedback as MCP tools on stdin/stdout")
     p.add_argument("--examples", metavar="DIR", help="example tree for few-shot prompts")
     add_connection_options(p)
+    add_reply_options(p)
     p.set_defaults(func=cmd_mcp)
 
 

@@ -6,7 +6,7 @@ from pathlib import Path
 
 from vorlan.cli.errors import CliError
 from vorlan.cli.files import check_output_file, read_input, same_file
-from vorlan.cli.options import add_llm_options
+from vorlan.cli.options import add_llm_options, add_reply_options
 from vorlan.cli.progress import Progress
 from vorlan.cli.providers import resolve_provider, use_examples
 
@@ -28,6 +28,7 @@ def register(sub) -> None:
                         "goes back to the LLM with the conflicting constraints or unbounded variables")
     add_repair_option(s)
     add_llm_options(s)
+    add_reply_options(s)
     s.set_defaults(func=cmd_solve)
 
 
@@ -103,6 +104,8 @@ def cmd_solve(args) -> int:
                 print("  " + e)
         if solved:
             objective = "" if solved["objective"] is None else f", objective {solved['objective']!r}"
+            if solved.get("objectives"):  # a lexicographic objective: every goal in priority order
+                objective += f", goals {', '.join(repr(v) for v in solved['objectives'])}"
             print(f"solver: {solved['status']}{objective}")
         print_verdict(stats)
         if stats["assessment"]:

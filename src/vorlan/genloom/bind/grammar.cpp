@@ -56,6 +56,10 @@ void register_grammar(py::module_& m) {
         },
         "Content of docs/grammars/Vorlan_GBNF beside the package folder.");
     m.def(
+        "_read_vorlan_data_GBNF",
+        [] { return G("_read_file")(resource_path(&res::data_gbnf_path)); },
+        "Content of docs/grammars/Vorlan_data_GBNF beside the package folder.");
+    m.def(
         "_read_vorlan_grammar",
         [] {
             py::str grammar_path = resource_path(&res::grammar_markdown_path);

@@ -4,9 +4,11 @@
 #include <string>
 
 #include "genloom/bind/client_layers.hpp"
+#include "genloom/bind/constrained.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
+#include "genloom/bind/reply_format.hpp"
 #include "genloom/bind/usage.hpp"
 #include "genloom/core/provider_rules.hpp"
 
@@ -42,7 +44,8 @@ py::object google_client() {
     return genai;
 }
 
-py::object ollama_generate_text(py::object model_name, py::object prompt, py::object num_predict) {
+py::object ollama_generate_text(py::object model_name, py::object prompt, py::object num_predict,
+                                py::object format) {
     OllamaOperation generate("generate");
     py::dict options;
     if (!num_predict.is_none()) options["num_predict"] = num_predict;
@@ -50,6 +53,7 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
     request["model"] = model_name;
     request["prompt"] = prompt;
     request["options"] = options;
+    if (!format.is_none()) request["format"] = format;
     py::object resp = generate(request);
     remember_ollama_counts(resp);
     try {
@@ -174,13 +178,19 @@ py::object gemini_reply_text(py::handle resp) {
 
 py::object llm_generate_text(py::object provider, py::object model_name, py::object input_text,
                              py::object max_tokens, py::object temperature, py::object stop,
-                             py::object progress) {
+                             py::object progress, py::object reply_contract, py::object grammar) {
     py::object P = G("LLMProvider");
     if (provider.equal(P.attr("OPENAI"))) {
-        const bool chat = openai_api() == core::OpenAIApi::Chat;
+        // A grammar goes in a field of the chat completions request that local servers read.
+        const bool chat = !grammar.is_none() || openai_api() == core::OpenAIApi::Chat;
         py::object client = G("_openai_client")();
         py::object record = G(chat ? "_build_chat_params" : "_build_create_params")(
             model_name, input_text, max_tokens, temperature, stop);
+        if (!reply_contract.is_none() || !grammar.is_none()) {
+            py::dict fields = record.cast<py::dict>();
+            if (!add_openai_reply_format(fields, client, reply_contract, chat)) reply_contract = py::none();
+            if (!grammar.is_none()) G("_add_grammar_field")(client, fields, grammar);
+        }
         notify_obj(progress, cat({py::str("[LLM] OpenAI \u2022 "), py::str(model_name), py::str(": sending request")}));
         Stopwatch clock;
         py::object reply = chat ? G("_call_openai_with_retry")(client, record, py::arg("progress") = progress,
@@ -189,6 +199,7 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         const double seconds = clock.seconds();
         notify(progress, "[LLM] OpenAI: response received");
         py::object text = chat ? chat_reply_text(reply) : G("_coalesce_response_text")(reply);
+        text = openai_reply_in_contract(reply_contract, text);
         report_usage("openai", model_name, input_text, text.is_none() ? py::str("") : text,
                      openai_token_counts(reply), seconds);
         if (text.is_none() || !truthy(text))
@@ -202,23 +213,27 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         py::dict settings;
         if (!max_tokens.is_none()) settings["max_output_tokens"] = max_tokens;
         if (!temperature.is_none()) settings["temperature"] = temperature;
+        const bool shaped = add_gemini_reply_format(settings, model_name, reply_contract);
         notify_obj(progress, cat({py::str("[LLM] Gemini \u2022 "), py::str(model_name), py::str(": sending request")}));
         py::object timeout = request_timeout_value();
         Stopwatch clock;
-        py::object resp;
-        try {
-            if (timeout.is_none()) {
-                resp = model.attr("generate_content")(input_text, py::arg("generation_config") = settings);
-            } else {
+        auto send = [&]() -> py::object {
+            try {
+                if (timeout.is_none())
+                    return model.attr("generate_content")(input_text, py::arg("generation_config") = settings);
                 py::dict options;
                 options["timeout"] = timeout;
-                resp = model.attr("generate_content")(input_text, py::arg("generation_config") = settings,
+                return model.attr("generate_content")(input_text, py::arg("generation_config") = settings,
                                                       py::arg("request_options") = options);
+            } catch (py::error_already_set& e) {
+                if (is_ordinary(e) && is_timeout_error(e)) raise_timeout("Gemini", e);
+                throw;
             }
-        } catch (py::error_already_set& e) {
-            if (is_ordinary(e) && is_timeout_error(e)) raise_timeout("Gemini", e);
-            throw;
-        }
+        };
+        py::object resp = with_format_fallback(shaped, format_scope("google", model_name), "Gemini", progress, send, [&] {
+            settings.attr("pop")("response_mime_type");
+            settings.attr("pop")("response_schema");
+        });
         const double seconds = clock.seconds();
         notify(progress, "[LLM] Gemini: response received");
         py::object text;
@@ -237,9 +252,16 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         notify_obj(progress, cat({py::str("[LLM] Ollama \u2022 "), py::str(model_name), py::str(": generating")}));
         forget_ollama_counts();
         Stopwatch clock;
-        py::object text = G("_ollama_generate_text")(py::arg("model_name") = model_name,
-                                                     py::arg("prompt") = input_text,
-                                                     py::arg("num_predict") = max_tokens);
+        py::object format = ollama_reply_format(model_name, reply_contract);
+        auto send = [&]() -> py::object {
+            if (format.is_none())
+                return G("_ollama_generate_text")(py::arg("model_name") = model_name, py::arg("prompt") = input_text,
+                                                  py::arg("num_predict") = max_tokens);
+            return G("_ollama_generate_text")(py::arg("model_name") = model_name, py::arg("prompt") = input_text,
+                                              py::arg("num_predict") = max_tokens, py::arg("format") = format);
+        };
+        py::object text = with_format_fallback(!format.is_none(), format_scope("ollama", model_name), "Ollama",
+                                               progress, send, [&] { format = py::none(); });
         const double seconds = clock.seconds();
         notify(progress, "[LLM] Ollama: response received");
         report_usage("ollama", model_name, input_text, text, take_ollama_counts(), seconds);
@@ -265,7 +287,8 @@ void register_llm(py::module_& m) {
     m.def("_google_client", &google_client,
           "The Gemini client layer, configured with GEMINI_API_KEY.");
     m.def("_ollama_generate_text", &ollama_generate_text, py::arg("model_name"), py::arg("prompt"),
-          py::arg("num_predict") = max_tokens_default, "Generate text with a local Ollama server.");
+          py::arg("num_predict") = max_tokens_default, py::arg("format") = py::none(),
+          "Generate text with a local Ollama server (format: a JSON schema the reply follows).");
     m.def("_build_create_params", &build_create_params, py::arg("model_name"), py::arg("input_text"),
           py::arg("max_tokens") = max_tokens_default, py::arg("temperature") = py::none(),
           py::arg("stop") = py::none(), "Keyword arguments of an OpenAI responses.create request.");
@@ -278,8 +301,13 @@ void register_llm(py::module_& m) {
     m.def("_llm_generate_text", &llm_generate_text, py::arg("provider"), py::arg("model_name"),
           py::arg("input_text"), py::arg("max_tokens") = max_tokens_default,
           py::arg("temperature") = py::none(), py::arg("stop") = py::none(),
-          py::arg("progress") = py::none(), "Send one prompt to the provider; the reply text.");
+          py::arg("progress") = py::none(), py::arg("reply_contract") = py::none(), py::arg("grammar") = py::none(),
+          "Send one prompt to the provider; the reply text. reply_contract (\"pair\", \"alignment\",\n"
+          "\"solve_revision\", \"feedback\", \"alignment_deviations\") asks for that reply's JSON schema; grammar (GBNF text, OpenAI\n"
+          "provider) constrains the reply on a local server through chat completions.");
     register_openai_call(m);
+    register_reply_format(m);
+    register_constrained(m);
 }
 
 }  // namespace genloom

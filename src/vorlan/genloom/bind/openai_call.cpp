@@ -8,6 +8,7 @@
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/provider_settings.hpp"
 #include "genloom/bind/registry.hpp"
+#include "genloom/bind/reply_format.hpp"
 #include "genloom/core/json_extract.hpp"
 #include "genloom/core/provider_rules.hpp"
 
@@ -118,6 +119,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, l
             msg = error_text(e);
         }
         notify_obj(progress, cat({py::str("[LLM] OpenAI: "), msg}));
+        if (drop_refused_openai_format(params, client, api == core::OpenAIApi::Chat, msg, progress)) continue;
         if (strip_param_from_error_message(params, msg)) {
             notify(progress, "[LLM] OpenAI: retrying without unsupported parameters");
             continue;

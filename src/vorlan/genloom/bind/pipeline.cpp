@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "genloom/bind/constrained.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/pair_io.hpp"
 #include "genloom/bind/registry.hpp"
@@ -72,12 +73,17 @@ long long loop_bound(const py::int_& n) {
     return v;
 }
 
+// `contract` names the reply's JSON shape; it is asked for only when STRUCTURED_OUTPUT is on,
+// so with it off every call is exactly as before.
 py::object llm_call(const py::object& provider, const py::object& model_name, const py::object& text,
-                    const py::object& temperature, const py::object& stop, const py::object& progress) {
+                    const py::object& temperature, const py::object& stop, const py::object& progress,
+                    const char* contract = nullptr) {
+    py::kwargs kw;
+    if (contract && truthy(G("STRUCTURED_OUTPUT"))) kw["reply_contract"] = contract;
     return G("_llm_generate_text")(py::arg("provider") = provider, py::arg("model_name") = model_name,
                                    py::arg("input_text") = text, py::arg("max_tokens") = G("MAX_OUTPUT_TOKENS"),
                                    py::arg("temperature") = temperature, py::arg("stop") = stop,
-                                   py::arg("progress") = progress);
+                                   py::arg("progress") = progress, **kw);
 }
 
 // The loop's steps for one generative_solve call.
@@ -87,6 +93,7 @@ public:
 
     py::object prompt, grammar, model_file, data_file, provider, model_name, temperature, stop, progress;
     py::object few_shots;
+    bool constrained = false;  // CONSTRAIN = "grammar": generation in two constrained calls
 
     void report(const std::string& msg) override { G("_notify")(progress, from_u8(msg)); }
     void debug(const std::string& msg) override { genloom::debug(from_u8(msg)); }
@@ -115,21 +122,27 @@ public:
             kw["previous_model"] = previous->model;
             kw["previous_data"] = previous->data;
         }
-        return G("_build_alignment_prompt")(prompt, grammar, p.model, p.data, **kw);
+        py::object built = G("_build_alignment_prompt")(prompt, grammar, p.model, p.data, **kw);
+        if (previous) deviations_prompt_ = built;
+        return built;
     }
     py::object alignment_revision_prompt(const py::object& assessment, const Pair& p) override {
         return G("_build_revision_prompt_alignment")(prompt, grammar, assessment, p.model, p.data,
                                                      py::arg("few_shots") = few_shots);
     }
     py::object solve_revision_prompt(const Pair& p, const std::string& findings) override {
-        return G("_build_revision_prompt_solve")(prompt, grammar, p.model, p.data, from_u8(findings),
-                                                 py::arg("few_shots") = few_shots);
+        solve_prompt_ = G("_build_revision_prompt_solve")(prompt, grammar, p.model, p.data, from_u8(findings),
+                                                          py::arg("few_shots") = few_shots);
+        return solve_prompt_;
     }
     py::object final_assessment_prompt(const Pair& p, const py::object& errors) override {
         return G("_build_final_assessment_prompt")(prompt, grammar, p.model, p.data, errors);
     }
     py::object repair_prompt(const py::object& asked, const py::object& reply, const std::string& error) override {
-        return G("_build_repair_prompt")(asked, reply, from_u8(error));
+        py::object repaired = G("_build_repair_prompt")(asked, reply, from_u8(error));
+        if (asked.is(solve_prompt_)) solve_prompt_ = repaired;  // the verdict is still on offer
+        if (asked.is(deviations_prompt_)) deviations_prompt_ = repaired;
+        return repaired;
     }
     py::object errors_of(const std::string& finding) override {
         py::list l;
@@ -142,12 +155,27 @@ public:
         py::object t = temperature;
         if (call == lp::Call::Alignment) t = has_temp ? py::object(py::float_(0.0)) : py::object(py::none());
         if (call == lp::Call::FinalAssessment) t = has_temp ? py::object(py::float_(0.2)) : py::object(py::none());
-        return strip_reasoning(llm_call(provider, model_name, text, t, stop, progress));
+        if (call == lp::Call::Generation && constrained) {
+            constrained_pair_ = G("_generate_constrained_pair")(provider, model_name, text, t, stop, progress);
+            return constrained_pair_[py::int_(0)];
+        }
+        const char* contract = call == lp::Call::Alignment
+                                   ? (text.is(deviations_prompt_) ? "alignment_deviations" : "alignment")
+                               : call == lp::Call::FinalAssessment ? nullptr
+                               : text.is(solve_prompt_)            ? "solve_revision"
+                                                                   : "pair";
+        return strip_reasoning(llm_call(provider, model_name, text, t, stop, progress, contract));
     }
     bool empty(const py::object& reply) override { return !truthy(reply); }
 
     lp::Reply<py::object> parse_reply(const py::object& content, bool offer_verdict, bool lenient) override {
         lp::Reply<py::object> out;
+        if (!constrained_pair_.is_none()) {  // written as two plain texts: nothing to parse
+            out.pair = Pair{constrained_pair_[py::int_(0)], constrained_pair_[py::int_(1)]};
+            constrained_pair_ = py::none();
+            G("_notify")(progress, S("Model and data written under the grammars"));
+            return out;
+        }
         py::object result;
         try {
             result = G("_json_loads_relaxed")(content);
@@ -256,6 +284,9 @@ public:
     }
 
 private:
+    py::object solve_prompt_ = py::none();      // the last solve-revision prompt, whose reply may be a verdict
+    py::object deviations_prompt_ = py::none();  // the last review of a solve revision (lists deviations)
+    py::object constrained_pair_ = py::none();  // (model, data) of the last constrained generation
     py::object last_compiler_ = py::none();
 };
 
@@ -331,6 +362,7 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     steps.temperature = temperature;
     steps.stop = stop;
     steps.progress = progress;
+    steps.constrained = grammar_constrained(provider);
 
     lp::Outcome<py::object, py::object> out;
     try {
@@ -363,7 +395,7 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     notify_obj(progress, S("Generating feedback from LLM"));
     py::object user_prompt = G("_build_feedback_prompt")(prompt, grammar_implementation, model_code, data_code);
     py::object t = temperature.is_none() ? py::object(py::none()) : py::object(py::float_(0.0));
-    py::object content = strip_reasoning(llm_call(provider, model_name, user_prompt, t, stop, progress));
+    py::object content = strip_reasoning(llm_call(provider, model_name, user_prompt, t, stop, progress, "feedback"));
     if (!truthy(content)) raise(PyExc_RuntimeError, S("Empty model response."));
     try {
         notify_obj(progress, S("Feedback received; parsing"));

@@ -78,7 +78,8 @@ std::optional<loop::AsDescribed<py::object>> as_described(const py::handle& resu
     for (bool unbounded : {false, true}) {
         std::string_view key = unbounded ? prompts::kUnboundedKey : prompts::kInfeasibleKey;
         py::object flag = get(result, key);
-        if (!flag) continue;
+        // Absent, null (a strict-schema reply leaves it so) or false: not this verdict.
+        if (!flag || flag.is_none() || flag.ptr() == Py_False) continue;
         if (flag.ptr() != Py_True) {
             error = "'" + std::string(key) + "' must be true, got " + json_kind(flag);
             return std::nullopt;

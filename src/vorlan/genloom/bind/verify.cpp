@@ -32,7 +32,10 @@ vf::Report report_of(const py::handle& record) {
     r.status = status_of(text(entry(record, "status")));
     py::object obj = entry(record, "objective");
     if (!obj.is_none()) r.objective = py::cast<double>(obj);
-    py::object v = entry(record, "seconds");
+    py::object v = entry(record, "objectives");
+    if (!v.is_none())
+        for (py::handle g : v) r.objectives.push_back(py::cast<double>(g));
+    v = entry(record, "seconds");
     if (!v.is_none()) r.seconds = py::cast<double>(v);
     v = entry(record, "message");
     if (!v.is_none()) r.message = text(v);
@@ -68,6 +71,11 @@ py::dict statistics_entry(const vf::Report& r) {
     py::dict d;
     d["status"] = vf::status_name(r.status);
     d["objective"] = r.objective ? py::object(py::float_(*r.objective)) : py::object(py::none());
+    if (!r.objectives.empty()) {
+        py::list goals;
+        for (double g : r.objectives) goals.append(g);
+        d["objectives"] = goals;
+    }
     d["seconds"] = r.seconds;
     return d;
 }

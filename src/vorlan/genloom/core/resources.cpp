@@ -40,6 +40,10 @@ std::string grammar_gbnf_path(std::string_view module_file) {
     return join(grammars_dir(module_file), "Vorlan_GBNF");
 }
 
+std::string data_gbnf_path(std::string_view module_file) {
+    return join(grammars_dir(module_file), "Vorlan_data_GBNF");
+}
+
 std::string compiler_source_path(std::string_view module_file) {
     return join(dirname(module_file), "vorlan_core.cpp");
 }

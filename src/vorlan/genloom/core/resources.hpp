@@ -16,6 +16,7 @@ std::string join(std::string_view base, std::string_view component);
 // Locations derived from the module file's path.
 std::string grammar_markdown_path(std::string_view module_file);  // <parent>/docs/grammars/Vorlan grammar.md
 std::string grammar_gbnf_path(std::string_view module_file);      // <parent>/docs/grammars/Vorlan_GBNF
+std::string data_gbnf_path(std::string_view module_file);         // <parent>/docs/grammars/Vorlan_data_GBNF
 std::string compiler_source_path(std::string_view module_file);   // <module dir>/vorlan_core.cpp
 
 struct StrictText {

@@ -109,6 +109,11 @@ std::string solution_summary(const Report& r) {
     if (r.status == Status::Feasible) out += " (the model has no objective)";
     out += "\n";
     if (r.objective) out += "Objective value: " + summary_number(*r.objective) + "\n";
+    if (r.objectives.size() > 1) {
+        out += "Goal values in priority order (lexicographic):";
+        for (std::size_t k = 0; k < r.objectives.size(); ++k) out += (k ? ", " : " ") + summary_number(r.objectives[k]);
+        out += "\n";
+    }
     if (r.nonzero_count == 0) {
         out += "Every variable is zero.\n";
         append_expressions(out, r);

@@ -40,6 +40,7 @@ struct Conflict {
 struct Report {
     Status status = Status::Error;
     std::optional<double> objective;
+    std::vector<double> objectives;       // lexicographic: every goal's value in priority order
     double seconds = 0;                   // solve plus conflict analysis
     std::string message;                  // the solver's words, or why no conflict set is given
     std::vector<NamedValue> values;       // non-zero variables in model order (may be capped)

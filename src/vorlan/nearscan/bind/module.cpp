@@ -278,6 +278,10 @@ PYBIND11_MODULE(nearscan, m) {
               require_str(name, "model_name");
               return str_of(nearscan::shipped_file_name(utf8_of(name)));
           }, py::arg("model_name"), "File name of a model's shipped embeddings.");
+    m.def("_shipped_embeddings_dir", [] { return str_of(shipped_dir()); },
+          "Folder the shipped embeddings are read from.");
+    m.def("_embedding_cache_dir", [] { return str_of(nearscan::embedding_cache_dir()); },
+          "Folder of the embedding cache ('' when there is no user cache folder).");
     m.def("_printable", &printable_text, py::arg("text"),
           "text with every non-printable character written as an escape, safe to show on a terminal.");
     m.def("_quiet_embedding_library", &quiet_embedding_library,

@@ -3,6 +3,7 @@
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -31,9 +32,29 @@ py::array_t<T> view_of(const std::vector<T>& v) {
     return a;
 }
 
+// Hands HiGHS the first `n` goals of a lexicographic `m` as objectives solved one after the
+// other (not blended), highest priority first, each held at its optimum.
+void add_goals(const py::object& hs, const py::object& h, const MatrixForm& m, std::size_t n) {
+    h.attr("setOptionValue")("blend_multi_objectives", false);
+    for (std::size_t k = 0; k < n; ++k) {
+        py::object o = hs.attr("HighsLinearObjective")();
+        o.attr("weight") = m.maximize ? -1.0 : 1.0;  // the sign sets the sense of each goal
+        o.attr("offset") = m.goal_constant(k);
+        o.attr("coefficients") = view_of(m.goal_costs(k));
+        o.attr("abs_tolerance") = kGoalTolerance;
+        o.attr("rel_tolerance") = kGoalTolerance;
+        o.attr("priority") = static_cast<int>(n - k);
+        py::object status = h.attr("addLinearObjective")(o);
+        if (!status.equal(hs.attr("HighsStatus").attr("kOk")))
+            throw std::runtime_error("the solver refused goal " + std::to_string(k + 1) + " of the objective: " +
+                                     std::string(py::str(status)));
+    }
+}
+
 // A configured HiGHS instance holding `m`; `arrays_seconds` receives the time spent making the
 // arrays, the rest is HiGHS taking its own copy.
-py::object load(const MatrixForm& m, double time_limit, bool presolve, double* arrays_seconds = nullptr) {
+py::object load(const MatrixForm& m, double time_limit, bool presolve, double* arrays_seconds = nullptr,
+               std::size_t goals = 1) {
     py::object hs = import_solver_module("highspy");
     import_solver_module("numpy");
     if (!m.indptr.empty() && m.indptr.back() > INT32_MAX)
@@ -55,6 +76,7 @@ py::object load(const MatrixForm& m, double time_limit, bool presolve, double* a
     py::object status = h.attr("passModel")(*args);
     if (!status.equal(hs.attr("HighsStatus").attr("kOk")) && !status.equal(hs.attr("HighsStatus").attr("kWarning")))
         throw std::runtime_error("the solver refused the model: " + std::string(py::str(status)));
+    if (goals > 1 && m.goals() > 1) add_goals(hs, h, m, std::min(goals, m.goals()));
     return h;
 }
 
@@ -136,7 +158,7 @@ Outcome run(const MatrixForm& m, const RunOptions& opt) {
     Outcome out;
     // The solve's time starts with HiGHS taking its copy of the arrays (its side of the hand-over).
     auto t0 = Clock::now();
-    py::object h = load(m, opt.time_limit, opt.presolve, &out.load_seconds);
+    py::object h = load(m, opt.time_limit, opt.presolve, &out.load_seconds, opt.goals);
     const double handover = std::chrono::duration<double>(Clock::now() - t0).count() - out.load_seconds;
     t0 = Clock::now();
     const bool interrupted = solve_interruptibly(h);
@@ -168,6 +190,8 @@ Outcome run(const MatrixForm& m, const RunOptions& opt) {
     out.objective = py::cast<double>(info.attr("objective_function_value"));
     py::object sol = h.attr("getSolution")();
     out.x = py::cast<std::vector<double>>(sol.attr("col_value"));
+    // objective_function_value is the model cost, not the first goal
+    if (m.goals() > 1 && opt.goals > 1) out.objective = goal_value(m, 0, out.x);
     if (opt.duals && py::cast<bool>(sol.attr("dual_valid"))) {
         out.row_dual = py::cast<std::vector<double>>(sol.attr("row_dual"));
         out.col_dual = py::cast<std::vector<double>>(sol.attr("col_dual"));

@@ -23,6 +23,8 @@ struct RunOptions {
     bool duals = false;     // keep row duals and reduced costs (LPs only)
     bool presolve = true;
     bool rays = false;      // keep the dual ray of an infeasible LP, the primal ray of an unbounded one
+    // A lexicographic model: solve for its first `goals` goals only (finding the goal that fails).
+    std::size_t goals = std::numeric_limits<std::size_t>::max();
 };
 
 struct Outcome {
@@ -31,7 +33,8 @@ struct Outcome {
     std::string message;                   // HiGHS's status text
     bool has_solution = false;
     std::vector<double> x;                 // column values when has_solution
-    double objective = 0;                  // in the model's own sense, offset included
+    double objective = 0;                  // in the model's own sense, offset included (the
+                                           // first goal's value for a lexicographic model)
     std::optional<double> bound;           // best bound of a MIP
     std::optional<double> gap;             // relative MIP gap
     std::vector<double> row_dual, col_dual;
@@ -40,7 +43,13 @@ struct Outcome {
     double seconds = 0;                    // the solver taking its copy of them, and solving
 };
 
-// Solves `m`. The solver runs on its own thread while this one waits; Ctrl-C (KeyboardInterrupt)
+// How far a finished goal of a lexicographic objective may move while later goals are optimized:
+// not at all, so an integer goal is never loosened and a continuous one is not worsened in the
+// report; the solver's own feasibility tolerance is the only slack.
+constexpr double kGoalTolerance = 0.0;
+
+// Solves `m`; a lexicographic one goal after goal, in priority order, with HiGHS's own
+// multi-objective solve. The solver runs on its own thread while this one waits; Ctrl-C (KeyboardInterrupt)
 // cancels it, waits for it to stop and returns status "interrupted" with what was found so far.
 Outcome run(const MatrixForm& m, const RunOptions& opt);
 

@@ -57,6 +57,7 @@ py::dict instance_view(const py::object& owner, const c::Instance& inst) {
     obj["terms"] = walk(Walk::Kind::ObjectiveTerms);
     obj["constant"] = inst.objective.constant;
     out["objective"] = obj;
+    if (!inst.lower_priority.empty()) out["objectives"] = objectives_list(inst);
     out["rows"] = walk(Walk::Kind::Rows);
     return out;
 }

@@ -117,12 +117,15 @@ py::dict matrices_of(const c::Instance& inst) {
     return out;
 }
 
-void write_export(const c::Instance& inst, const std::filesystem::path& path, bool mps) {
-    py::gil_scoped_release nogil;
-    if (mps)
-        s::write_mps_file(path, inst);
-    else
-        s::write_lp_file(path, inst);
+std::string write_export(const c::Instance& inst, const std::filesystem::path& path, bool mps) {
+    {
+        py::gil_scoped_release nogil;
+        if (mps)
+            s::write_mps_file(path, inst);
+        else
+            s::write_lp_file(path, inst);
+    }
+    return s::dropped_goals_note(inst);
 }
 
 constexpr const char* kSolveDoc =
@@ -132,7 +135,10 @@ constexpr const char* kSolveDoc =
     "or objective), 'bound' (a MIP's best bound, or None), 'values': [(name, index, value), ...]\n"
     "for the non-zero variables in declaration order (the best solution found so far after a\n"
     "time limit or Ctrl-C), 'names': their full names (x[\"a\"][1]), 'timings': seconds spent in 'compile' (parse, check, expand; 0 for a\n"
-    "QelCompiler), 'matrix' (solver arrays) and 'solver'}.";
+    "QelCompiler), 'matrix' (solver arrays) and 'solver'}. A lexicographic objective is solved goal\n"
+    "after goal and adds 'objectives' (every goal's value in priority order; 'objective' is the\n"
+    "first; None without a solution) and, when it ends without optimum, 'goal' (the goal, from 1,\n"
+    "it stopped at, also named in 'message').";
 
 constexpr const char* kVerifyDoc =
     "Solves the pair a QelCompiler compiled and explains a result without optimum: for an\n"
@@ -141,7 +147,8 @@ constexpr const char* kVerifyDoc =
     "for an unbounded one the variables along an improving ray ('unbounded': [name]). Also\n"
     "'status', 'message', 'objective', 'bound', 'values': [(name, value)] of the first\n"
     "max_values non-zero variables, 'nonzero_count', 'expressions': [(name, value)] of the first\n"
-    "max_values dexpr cells at the solution, 'seconds' and 'timings'.";
+    "max_values dexpr cells at the solution, 'seconds' and 'timings'; 'objectives' and 'goal' as\n"
+    "solve gives them for a lexicographic objective.";
 
 }  // namespace
 
@@ -186,19 +193,21 @@ PYBIND11_MODULE(solve, m) {
     for (bool mps : {true, false}) {
         const char* name = mps ? "write_mps" : "write_lp";
         const char* doc = mps ? "Writes the flat instance as a free-format MPS file (through a temporary file, so a\n"
-                                "failed write leaves an existing file as it was)."
+                                "failed write leaves an existing file as it was). Returns what the file leaves out\n"
+                                "(the later goals of a lexicographic objective), or ''."
                               : "Writes the flat instance as an LP file (through a temporary file, so a failed\n"
-                                "write leaves an existing file as it was).";
+                                "write leaves an existing file as it was). Returns what the file leaves out (the\n"
+                                "later goals of a lexicographic objective), or ''.";
         m.def(
             name,
             [mps](const c::Compiler& compiler, const std::filesystem::path& path) {
-                write_export(compiled_instance(compiler), path, mps);
+                return write_export(compiled_instance(compiler), path, mps);
             },
             py::arg("compiler"), py::arg("path"), doc);
         m.def(
             name,
             [mps](const std::string& model, const std::string& data, const std::filesystem::path& path) {
-                write_export(*compile_instance(model, data), path, mps);
+                return write_export(*compile_instance(model, data), path, mps);
             },
             py::arg("model_code"), py::arg("data_code"), py::arg("path"), doc);
     }

@@ -155,6 +155,37 @@ Analysis analyse(const MatrixForm& m, const Outcome& solved, double limit, Clock
     return a;
 }
 
+// Every goal's value at x, integer columns rounded as reported.
+py::list goal_values(const c::Instance& inst, const MatrixForm& m, const std::vector<double>& x) {
+    std::vector<double> v(x.size());
+    for (std::size_t j = 0; j < x.size(); ++j) v[j] = rounded(inst, j, x[j]);
+    py::list out;
+    for (std::size_t k = 0; k < m.goals(); ++k) out.append(goal_value(m, k, v));
+    return out;
+}
+
+// Names the goal of a lexicographic model at which the solve ended infeasible or unbounded:
+// the first k whose goals 1..k alone end that way. Returns the sentence and sets 'goal', or
+// returns "" (one goal, another status, or a search stopped by Ctrl-C or the time limit).
+std::string failing_goal(const MatrixForm& m, const std::string& status, double limit, Clock::time_point t0,
+                         py::dict& result) {
+    if (m.goals() < 2 || (status != "infeasible" && status != "unbounded" && status != "infeasible or unbounded"))
+        return "";
+    std::size_t k = 1;
+    for (; k < m.goals(); ++k) {
+        RunOptions opt;
+        opt.time_limit = remaining(limit, t0);
+        opt.goals = k;
+        const std::string prefix = run(m, opt).status;
+        if (prefix == "interrupted" || prefix == "time limit") return "";
+        if (prefix != "optimal") break;
+    }
+    result["goal"] = k;
+    std::string held = k == 1 ? "" : k == 2 ? ", with goal 1 held at its optimum"
+                                           : ", with goals 1 to " + std::to_string(k - 1) + " held at their optimum";
+    return status + " at goal " + std::to_string(k) + " of lexicographic(...)" + held;
+}
+
 }  // namespace
 
 py::dict solve_instance(const c::Instance& inst, double time_limit, double compile_seconds) {
@@ -178,9 +209,10 @@ py::dict solve_instance(const c::Instance& inst, double time_limit, double compi
         // Nothing for a solver to decide: feasible unless a row or bound cannot hold.
         if (!contradictions.empty())
             result["status"] = "infeasible";
-        else if (has_objective)
+        else if (has_objective) {
             result["objective"] = form.offset;
-        else
+            if (form.goals() > 1) result["objectives"] = goal_values(inst, form, {});
+        } else
             result["status"] = "feasible";
         return result;
     }
@@ -192,9 +224,16 @@ py::dict solve_instance(const c::Instance& inst, double time_limit, double compi
     timings["solver"] = r.seconds;
     result["status"] = r.status == "optimal" && !has_objective ? std::string("feasible") : r.status;
     result["message"] = r.message;
-    if (r.bound && has_objective) result["bound"] = *r.bound;
+    const bool lexicographic = form.goals() > 1;
+    if (r.bound && has_objective && !lexicographic) result["bound"] = *r.bound;
+    if (lexicographic) {
+        result["objectives"] = py::none();
+        std::string at = failing_goal(form, r.status, time_limit, t0, result);
+        if (!at.empty()) result["message"] = at;
+    }
     if (!r.has_solution) return result;
     if (has_objective) result["objective"] = r.objective;
+    if (lexicographic) result["objectives"] = goal_values(inst, form, r.x);
     py::list values, names;
     for (std::size_t j = 0; j < r.x.size(); ++j) {
         double v = rounded(inst, j, r.x[j]);
@@ -242,15 +281,20 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
             if (!a.status.empty()) status = a.status;
             result["message"] = a.note;  // the analysis says more than the solver's status text
         }
+        std::string at = failing_goal(form, status, time_limit, t0, result);
+        if (!at.empty()) result["message"] = a.note.empty() ? at : at + "; " + a.note;
         timings["analysis"] = since(t1);
     } else {
         timings["solver"] = 0.0;
         if (has_objective) result["objective"] = form.offset;
+        if (form.goals() > 1) result["objectives"] = goal_values(inst, form, {});
     }
     if (status == "optimal" && !has_objective) status = "feasible";
     result["status"] = status;
-    if (r.bound && has_objective) result["bound"] = *r.bound;
+    if (r.bound && has_objective && form.goals() == 1) result["bound"] = *r.bound;
     if (r.has_solution && has_objective) result["objective"] = r.objective;
+    if (form.goals() > 1 && !result.contains("objectives"))
+        result["objectives"] = r.has_solution ? py::object(goal_values(inst, form, r.x)) : py::none();
 
     py::list values;
     std::size_t nonzero = 0;

@@ -15,6 +15,9 @@ namespace py = pybind11;
 // name of each of those variables, 'timings'}.
 // A model without objective is 'feasible' with objective None; a time limit or Ctrl-C keeps
 // the best solution found so far (objective, values) and the best bound of a MIP.
+// A lexicographic model adds 'objectives' (every goal's value in priority order, or None) and,
+// when it has no optimum, 'goal': the goal it stopped at, also named in 'message'; it reports
+// no bound (the solver's bound belongs to the last goal it solved).
 py::dict solve_instance(const compiler::Instance& inst, double time_limit, double compile_seconds);
 
 // solve_instance's status and objective plus: 'seconds' (matrix, solve and analysis),

@@ -158,6 +158,14 @@ void validate(const c::Instance& inst) {
     }
 }
 
+std::string dropped_goals_note(const c::Instance& inst) {
+    if (inst.lower_priority.empty()) return "";
+    const std::size_t n = inst.lower_priority.size() + 1;
+    return "the objective is lexicographic(...) with " + std::to_string(n) + " goals; only goal 1 is written, " +
+           (n == 2 ? std::string("goal 2 is") : "goals 2 to " + std::to_string(n) + " are") +
+           " not carried by this format";
+}
+
 // ---------------------------------------------------------------- MPS (free format)
 
 void write_mps(std::ostream& os, const c::Instance& inst, const std::string& problem) {
@@ -166,6 +174,7 @@ void write_mps(std::ostream& os, const c::Instance& inst, const std::string& pro
     std::string out;
     out.reserve(64 * (inst.variables.size() + inst.rows.size()));
     out += "NAME " + sanitize_name(problem) + "\n";
+    if (!inst.lower_priority.empty()) out += "* " + dropped_goals_note(inst) + "\n";
     if (inst.objective.sense == c::Objective::Sense::Maximize) out += "OBJSENSE\n    MAX\n";
 
     // Written rows: (name, type, rhs) in order; each instance row maps to one or two.
@@ -363,6 +372,7 @@ void write_lp(std::ostream& os, const c::Instance& inst, const std::string& prob
     TermMerger merger(inst.variables.size());
     std::string out;
     out += "\\ Problem: " + sanitize_name(problem) + "\n";
+    if (!inst.lower_priority.empty()) out += "\\ " + dropped_goals_note(inst) + "\n";
     out += inst.objective.sense == c::Objective::Sense::Maximize ? "Maximize\n" : "Minimize\n";
     {
         LpLine line(out);

@@ -41,6 +41,10 @@ std::string raw_name(const std::string& name, const std::vector<compiler::IndexV
 // or a row side that is infinite on the wrong side (at least +inf, at most -inf).
 void validate(const compiler::Instance& inst);
 
+// Both formats hold one objective: a lexicographic one is written as its first goal, with a
+// comment saying so. The sentence of that comment, or "" for a model with one objective.
+std::string dropped_goals_note(const compiler::Instance& inst);
+
 void write_mps(std::ostream& out, const compiler::Instance& inst, const std::string& problem = "vorlan");
 void write_lp(std::ostream& out, const compiler::Instance& inst, const std::string& problem = "vorlan");
 

@@ -8,6 +8,13 @@ namespace vorlan::solve {
 
 namespace c = vorlan::compiler;
 
+double goal_value(const MatrixForm& m, std::size_t k, const std::vector<double>& x) {
+    const auto& c = m.goal_costs(k);
+    double v = m.goal_constant(k);
+    for (std::size_t j = 0; j < c.size() && j < x.size(); ++j) v += c[j] * x[j];
+    return v;
+}
+
 MatrixForm matrix_form(const c::Instance& inst) {
     validate(inst);
     MatrixForm m;
@@ -16,6 +23,11 @@ MatrixForm matrix_form(const c::Instance& inst) {
     m.offset = inst.objective.constant;
     m.c.assign(n, 0.0);
     for (const auto& t : inst.objective.terms) m.c[t.var] += t.coef;
+    for (const auto& g : inst.lower_priority) {
+        m.goal_c.emplace_back(n, 0.0);
+        for (const auto& t : g.terms) m.goal_c.back()[t.var] += t.coef;
+        m.goal_offset.push_back(g.constant);
+    }
     m.col_lower.reserve(n);
     m.col_upper.reserve(n);
     m.integrality.reserve(n);

@@ -30,6 +30,24 @@ inline const char* sense_name(Objective::Sense s) {
     return s == Objective::Sense::Minimize ? "minimize" : s == Objective::Sense::Maximize ? "maximize" : "none";
 }
 
+// {sense, label, terms, constant} of one objective.
+inline py::dict objective_entry(const Objective& o) {
+    py::dict d;
+    d["sense"] = sense_name(o.sense);
+    d["label"] = o.label;
+    d["terms"] = terms_list(o.terms);
+    d["constant"] = o.constant;
+    return d;
+}
+
+// Every goal of a lexicographic objective in priority order, the first one included.
+inline py::list objectives_list(const Instance& in) {
+    py::list l;
+    l.append(objective_entry(in.objective));
+    for (const auto& o : in.lower_priority) l.append(objective_entry(o));
+    return l;
+}
+
 inline py::dict variable_entry(const Variable& v) {
     py::dict d;
     d["name"] = v.name;

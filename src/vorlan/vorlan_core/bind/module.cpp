@@ -53,12 +53,8 @@ py::dict instance_dict(const vc::Instance& in) {
     py::list vars;
     for (auto& v : in.variables) vars.append(variable_entry(v));
     out["variables"] = vars;
-    py::dict obj;
-    obj["sense"] = sense_name(in.objective.sense);
-    obj["label"] = in.objective.label;
-    obj["terms"] = terms_list(in.objective.terms);
-    obj["constant"] = in.objective.constant;
-    out["objective"] = obj;
+    out["objective"] = objective_entry(in.objective);
+    if (!in.lower_priority.empty()) out["objectives"] = objectives_list(in);
     py::list rows;
     for (auto& r : in.rows) rows.append(row_entry(r));
     out["rows"] = rows;
@@ -105,5 +101,6 @@ PYBIND11_MODULE(vorlan_core, m) {
             "The data of the last compiled model: name -> value.")
         .def(
             "instance", [](const vc::Compiler& c) { return instance_dict(c.instance()); },
-            "The flat linear instance of the last compiled model: variables, objective, rows.");
+            "The flat linear instance of the last compiled model: variables, objective, rows; a\n"
+            "lexicographic objective adds 'objectives', every goal in priority order.");
 }

@@ -77,6 +77,9 @@ struct IndexLayout {
 struct Instance {
     std::vector<Variable> variables;
     Objective objective;
+    // lexicographic(e1, e2, ...): objective holds e1, these the later goals in priority order
+    // (same sense and label); empty for a model with one objective.
+    std::vector<Objective> lower_priority;
     std::vector<Row> rows;
     std::vector<NamedExpression> expressions;  // the first kReportedExpressions dexpr cells
     std::vector<IndexLayout> layouts;          // declarations indexed by a set of tuples

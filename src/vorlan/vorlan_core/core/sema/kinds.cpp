@@ -334,7 +334,14 @@ void Sema::check_kinds() {
                 break;
             }
             case Item::K::ConstraintDecl: kind_dims(it.dims, sc); break;
-            case Item::K::Objective: kind_of(*it.value, sc); break;
+            case Item::K::Objective:
+                if (it.value) kind_of(*it.value, sc);
+                for (std::size_t k = 0; k < it.goals.size(); ++k)
+                    if (kind_of(*it.goals[k], sc) == Kind::NonLinear)
+                        diag("model", it.goals[k]->pos,
+                             "goal " + std::to_string(k + 1) + " of lexicographic(...), " + quote(*it.goals[k]) +
+                                 ", is not linear; every goal must be a linear expression");
+                break;
             case Item::K::Constraints:
                 // Statement by statement, so evaluation leaves out only the ones rejected here.
                 for (auto& s : it.stmts) {

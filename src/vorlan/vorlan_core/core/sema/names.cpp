@@ -152,7 +152,8 @@ void Sema::check_names() {
             case Item::K::Range:
             case Item::K::Assert:
             case Item::K::Objective:
-                check_expr(*it.value, sc);
+                if (it.value) check_expr(*it.value, sc);
+                for (auto& g : it.goals) check_expr(*g, sc);
                 if (it.kind == Item::K::Assert && sc.uses_var)
                     diag("model", it.pos, "an assert checks data only; it cannot use decision variables");
                 break;

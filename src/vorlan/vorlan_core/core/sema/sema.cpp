@@ -62,16 +62,21 @@ void Sema::evaluate() {
                                          " does not hold for the data");
                     break;
                 case Item::K::Objective: {
-                    Value v = eval(*it.value);
-                    if (!v.is_num() && v.k != Value::K::Lin)
-                        fail(it.value->pos, "the objective must be a numeric or linear expression, found " +
-                                                std::string(kind_word(v.k)));
-                    auto l = to_lin(v);
-                    v = {};  // l alone holds the terms now, so merging may take them
-                    inst_->objective.sense = it.maximize ? Objective::Sense::Maximize : Objective::Sense::Minimize;
+                    const auto sense = it.maximize ? Objective::Sense::Maximize : Objective::Sense::Minimize;
+                    if (it.value) {
+                        inst_->objective = objective_of(*it.value, "the objective");
+                    } else {
+                        inst_->objective = objective_of(*it.goals[0], "goal 1 of lexicographic(...)");
+                        for (std::size_t k = 1; k < it.goals.size(); ++k)
+                            inst_->lower_priority.push_back(objective_of(
+                                *it.goals[k], "goal " + std::to_string(k + 1) + " of lexicographic(...)"));
+                    }
+                    inst_->objective.sense = sense;
                     inst_->objective.label = it.name;
-                    inst_->objective.constant = l->c;
-                    inst_->objective.terms = merge(std::move(l));
+                    for (auto& o : inst_->lower_priority) {
+                        o.sense = sense;
+                        o.label = it.name;
+                    }
                     break;
                 }
                 case Item::K::Constraints:
@@ -97,6 +102,18 @@ void Sema::evaluate() {
             if (f != syms_.end() && f->second.item == &it) f->second.failed = true;
         }
     }
+}
+
+Objective Sema::objective_of(const Expr& e, const std::string& what) {
+    Value v = eval(e);
+    if (!v.is_num() && v.k != Value::K::Lin)
+        fail(e.pos, what + " must be a numeric or linear expression, found " + std::string(kind_word(v.k)));
+    auto l = to_lin(v);
+    v = {};  // l alone holds the terms now, so merging may take them
+    Objective o;
+    o.constant = l->c;
+    o.terms = merge(std::move(l));
+    return o;
 }
 
 Analysis analyse(std::shared_ptr<Parsed> parsed, DiagnosticSink& sink, const Limits& limits) {

@@ -86,6 +86,7 @@ public:
     // export_host, and no longer reports to the sink.
     bool run();
     void evaluate();  // every declaration, the objective and the constraint blocks, in model order
+    Objective objective_of(const Expr& e, const std::string& what);  // one linear goal, merged
     std::shared_ptr<const Instance> instance() const { return inst_; }
     void export_host(HostValue& ast_out, HostValue& data_out);  // export/host_export.cpp
 

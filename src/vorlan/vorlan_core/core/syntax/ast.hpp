@@ -121,6 +121,8 @@ struct Item {
     std::vector<Dim> dims;        // Data, Dvar, Dexpr, ConstraintDecl
     bool external = false;        // `= ...`
     ExprP value;                  // Data, Range (a Range expr), Dexpr, Assert, Objective
+    std::vector<ExprP> goals;     // Objective written lexicographic(e1, e2, ...): the goals in
+                                  // priority order (value is then null)
     std::vector<WithClause> with; // `with a in A, b, c in B`
     std::string vtype;            // Dvar: float float+ int int+ boolean
     ExprP lo, hi;                 // Dvar bounds

@@ -296,7 +296,18 @@ Item ModelParser::item() {
         Item it(Item::K::Objective, p);
         it.maximize = take().text == "maximize";
         it.name = name_label();
-        it.value = expr();
+        if (cur().kind == Tok::Ident && cur().text == "lexicographic" && ahead(1).is_op("(")) {
+            Pos at = take().pos;
+            take();
+            do it.goals.push_back(expr());
+            while (accept_op(","));
+            expect_op(")", "to close lexicographic(");
+            if (it.goals.size() < 2)
+                throw Fail{{at, "lexicographic(...) takes two or more goals in priority order; a single goal "
+                                "is written without it"}};
+        } else {
+            it.value = expr();
+        }
         end_stmt("objective");
         return it;
     }

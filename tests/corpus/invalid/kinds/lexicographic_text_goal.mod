@@ -1,0 +1,3 @@
+dvar float+ x;
+string unit = "kg";
+minimize lexicographic(x, unit);

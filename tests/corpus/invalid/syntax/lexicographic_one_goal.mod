@@ -1,0 +1,2 @@
+dvar float+ x;
+minimize lexicographic(x);
