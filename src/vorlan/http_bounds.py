@@ -29,6 +29,9 @@ class ReplyTooLarge(RuntimeError):
     """A provider's reply exceeded the size cap; reading stopped there."""
 
 
+_SHUT_GRACE = 0.25  # seconds
+
+
 class _Deadline:
     """Seconds left of one request's time, from when the request was sent, and the timer that
     shuts the request's connection when they run out."""
@@ -49,7 +52,10 @@ class _Deadline:
         left = self.left()
         if left is None or sock is None or self._timer is not None:
             return
-        self._timer = threading.Timer(left, self._shut, (sock,))
+        # A little after the deadline, so that a server that stays silent is reported by the
+        # client's own read timeout ("Request timed out.") and the timer only cuts off one that
+        # keeps dripping bytes.
+        self._timer = threading.Timer(left + _SHUT_GRACE, self._shut, (sock,))
         self._timer.daemon = True
         self._timer.start()
 

@@ -423,7 +423,7 @@ def run_file(model_path, data_path=None, emit_script=None, mps=None, lp=None, ou
     or unbounded, 130 when interrupted, 1 on compile errors, limits or other failures."""
     from vorlan.runner import run_pair
     return run_pair(model_path, data_path, emit_script=emit_script, mps=mps, lp=lp, time_limit=time_limit,
-                    json_output=json_output, out=out, err=err)
+                    json_output=json_output, out=out, err=err, script_writer=write_script)
 
 
 def run_main(argv=None) -> int:

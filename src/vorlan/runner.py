@@ -73,9 +73,13 @@ def _json_record(r: dict, model_path, data_path, files: dict) -> dict:
 
 
 def run_pair(model_path, data_path=None, emit_script=None, mps=None, lp=None, time_limit=None,
-             json_output=False, out=None, err=None) -> int:
+             json_output=False, out=None, err=None, script_writer=None) -> int:
     """Compile once, write the script / MPS / LP files that were asked for, solve within
-    ``time_limit`` seconds (Ctrl-C stops the solve and keeps what it found) and report."""
+    ``time_limit`` seconds (Ctrl-C stops the solve and keeps what it found) and report.
+    ``script_writer(compiler, path, model_name)`` writes the ``emit_script`` file (the milp
+    generator's ``write_script``, handed in so that this module does not depend on it)."""
+    if emit_script and script_writer is None:
+        raise ValueError("emit_script needs a script_writer")
     out = out or sys.stdout
     err = err or sys.stderr
 
@@ -104,8 +108,7 @@ def run_pair(model_path, data_path=None, emit_script=None, mps=None, lp=None, ti
     try:
         with termination_raises():  # SIGTERM: no export is left half-written
             if emit_script:
-                from vorlan.milpgen import write_script
-                write_script(compiler, emit_script, Path(model_path).stem)
+                script_writer(compiler, emit_script, Path(model_path).stem)
                 files["script"] = str(emit_script)
                 print(f"script written to {emit_script}", file=err)
             for kind, path, writer in (("mps", mps, vs.write_mps), ("lp", lp, vs.write_lp)):

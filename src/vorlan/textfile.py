@@ -14,7 +14,7 @@ import threading
 from pathlib import Path
 
 __all__ = ["InputRefused", "decode_text", "max_input_bytes", "open_replacing", "read_bytes", "read_text",
-           "write_text_replacing"]
+           "write_text_atomic", "write_text_replacing"]
 
 _BOM = b"\xef\xbb\xbf"
 
@@ -132,6 +132,13 @@ def write_text_replacing(path: str | os.PathLike, text: str, encoding: str | Non
     """Write ``text`` to ``path`` through open_replacing."""
     with open_replacing(path, encoding) as f:
         f.write(text)
+
+
+def write_text_atomic(path: str | os.PathLike, text: str) -> None:
+    """Write ``text`` to ``path`` (creating its folder) through a temporary file beside it, so an
+    interrupted write never leaves a half-written file where a whole one was."""
+    Path(path).parent.mkdir(parents=True, exist_ok=True)
+    write_text_replacing(path, text)
 
 
 def _mode_for(target: Path) -> int:

@@ -46,7 +46,8 @@ CASES = {
     "oversold": ("960", [pair(OVERSOLD, data(120)), ALIGNED]),
     "none": ("No Best Solution", [pair(OVERSOLD, data(120)), ALIGNED]),
     "down": ("960", [Fail(500, "upstream overloaded")] * 3),
-    "garbled": ("960", ["Sorry, I cannot help with that."]),
+    "garbled": ("960", ["Sorry, I cannot help with that.", "<think>The reply runs out while thinking"]),
+    "odd": ("about 960", [pair(MODEL, data(120)), ALIGNED]),
 }
 # status, objective, correct, iterations, syntax errors?, aligned, LLM calls, error starts with
 EXPECTED = {
@@ -56,8 +57,9 @@ EXPECTED = {
     "oversold": ("infeasible", None, False, 1, False, True, 2, None),
     "none": ("infeasible", None, True, 1, False, True, 2, None),
     "down": ("error", None, False, None, False, False, 0, "RuntimeError: OpenAI request failed after 3 attempts"),
-    "garbled": ("invalid_reply", None, False, None, False, False, 1,
-                "RuntimeError: Failed to parse model response as JSON"),
+    # prose, then a reasoning block cut off: each asked again, no usable reply in the 2 rounds
+    "garbled": ("invalid_reply", None, False, None, False, False, 2, "RuntimeError: No usable reply in 2 rounds"),
+    "odd": ("optimal", 960.0, False, 1, False, True, 2, None),  # an answer that cannot be scored
 }
 
 
@@ -110,7 +112,9 @@ def check_line(row, service):
     status, objective, correct, iterations, has_errors, aligned, calls, error = EXPECTED[row["id"]]
     assert (row["status"], row["objective"], row["correct"], row["iterations"], bool(row["syntax_errors"]),
             row["aligned"], row["llm_calls"]) == (status, objective, correct, iterations, has_errors, aligned, calls)
-    assert row["expected"] == (960.0 if CASES[row["id"]][0] == "960" else "No Best Solution")
+    answer = CASES[row["id"]][0]
+    assert row["expected"] == (960.0 if answer == "960" else answer)
+    assert row["unscored"] == (row["id"] == "odd")
     assert (row["error"] or "").startswith(error or "") and (error is None) == (row["error"] is None)
     served = service.served.get(key(row["id"]), [])
     assert row["input_tokens"] == (sum(i for i, _ in served) if served else None)
@@ -130,12 +134,17 @@ def test_command_scores_every_kind_of_reply_and_writes_the_report(service_env, t
     assert sorted(r["id"] for r in rows) == sorted(CASES)
     for row in rows:
         check_line(row, service)
-    # 2 of 7 correct; Wilson interval [8.2%, 64.1%]; executed: right, wrong, oversold, none
+    by_id = {r["id"]: r for r in rows}
+    assert [r["kind"] for r in by_id["broken"]["rounds"]] == ["generation", "syntax revision"]
+    assert by_id["broken"]["rounds"][1]["compile_errors"] == 1 and by_id["right"]["rounds"][0]["aligned"] is True
+    # 2 of the 7 scored correct; Wilson interval [8.2%, 64.1%]; executed: right, wrong, oversold, none, odd
     table = printed.splitlines()
     assert table[0].split()[:3] == ["set", "problems", "accuracy"]
     cells = table[2].split()
-    assert cells[:8] == ["Shop", "7", "28.6%", "[8.2%,", "64.1%]", "57.1%", "1", "1.20"] and cells[9] == "1"
+    assert cells[:9] == ["Shop", "8", "28.6%", "[8.2%,", "64.1%]", "62.5%", "1", "1", "1.17"] and cells[10] == "1"
     assert "Wilson score interval" in printed and f"report:  {out / 'report.html'}" in printed
+    assert "unscored: published answer neither a number" in printed
+    assert "rounds needed (problems): Shop: syntax 1" in printed
     # the problem folder holds the pair, the statistics and the full transcript
     folder = out / "Shop" / "broken"
     assert (folder / "model.dat").read_text() == BROKEN and (folder / "model.mod").read_text() == MODEL
@@ -169,13 +178,13 @@ def test_resume_keeps_finished_results_and_runs_failed_requests_again(service_en
     with pytest.raises(Exception, match="already holds results"):
         run_benchmark([dataset], config, out, jobs=3)
     report = run_benchmark([dataset], config, out, jobs=3, resume=True)
-    assert (report.skipped, report.ran) == (1, 6)
+    assert (report.skipped, report.ran) == (1, 7)
     assert key("right") not in second.served  # not asked again
     by_id = {r["id"]: r for r in report.rows}
-    assert len(by_id) == 7 and by_id["down"]["status"] == "optimal" and by_id["down"]["correct"]
+    assert len(by_id) == 8 and by_id["down"]["status"] == "optimal" and by_id["down"]["correct"]
     lines = read_results(out / "results.jsonl")
     assert [r["id"] for r in lines[:2]] == sorted(["right", "down"], key=[r["id"] for r in lines[:2]].index)
-    assert len(lines) == 8  # the failed line stays; the later one counts
+    assert len(lines) == 9  # the failed line stays; the later one counts
     with pytest.raises(Exception, match=r"other settings \(model 'm' -> 'n'\)"):
         run_benchmark([dataset], BenchConfig(provider="openai", model="n", iterations=2, few_shot=False), out,
                       resume=True)

@@ -61,7 +61,11 @@ def test_repair_then_aligned(service, tmp_path):
         "A workshop builds tables and chairs; maximise profit within 120 hours.",
         str(out / "mix.mod"), str(out / "mix.dat"), iterations=3, return_statistics=True,
         alignment_check=True, progress=msgs.append)
-    assert stats == {"iterations": 2, "assessment": "Matches the workshop problem.", "syntax_errors": []}
+    assert stats == {"iterations": 2, "assessment": "Matches the workshop problem.", "syntax_errors": [],
+                     "rounds": [{"kind": "generation", "compile_errors": 1, "status": None, "objective": None,
+                                 "aligned": None},
+                                {"kind": "syntax revision", "compile_errors": 0, "status": None, "objective": None,
+                                 "aligned": True}]}
     assert (out / "mix.mod").read_text() == GOOD_MODEL and (out / "mix.dat").read_text() == GOOD_DATA
     first, second, third = service.prompts()
     # few-shot examples from the bundled tree reached the first prompt

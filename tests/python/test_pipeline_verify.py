@@ -48,7 +48,12 @@ def test_infeasible_pair_is_revised_with_its_conflicts(monkeypatch, paths, solve
     stats = genloom.generative_solve("p", *paths, verify=True, alignment_check=True, return_statistics=True,
                                      few_shot=False, progress=msgs.append)
     assert stats == {"iterations": 2, "assessment": "fine", "syntax_errors": [],
-                     "solve": {"status": "optimal", "objective": 7.0, "seconds": 0.5}}
+                     "solve": {"status": "optimal", "objective": 7.0, "seconds": 0.5}, "verdict": None,
+                     "explanation": None, "conflicts": [], "deviations": [],
+                     "rounds": [{"kind": "generation", "compile_errors": 0, "status": "infeasible", "objective": None,
+                                 "aligned": None},
+                                {"kind": "solve revision", "compile_errors": 0, "status": "optimal", "objective": 7.0,
+                                 "aligned": True}]}
     assert calls == [60.0, 60.0]
     assert s.built() == ["_build_generation_prompt", "_build_revision_prompt_solve", "_build_alignment_prompt"]
     _, args, kw = s.prompts[1]

@@ -27,15 +27,17 @@ class RunProgress:
         self.live = (self.stream.isatty() if live is None else live) and not quiet
         self.quiet = quiet
         self.total = total
-        self.done = self.correct = self.errors = 0
+        self.done = self.correct = self.errors = self.unscored = 0
         self.start = time.monotonic()
         self._lock = threading.Lock()
         self._drawn = False
 
     def status(self) -> str:
         parts = [f"{self.done}/{self.total}"]
-        if self.done:
-            parts.append(f"accuracy {100.0 * self.correct / self.done:.1f}%")
+        if self.done > self.unscored:
+            parts.append(f"accuracy {100.0 * self.correct / (self.done - self.unscored):.1f}%")
+        if self.unscored:
+            parts.append(f"{self.unscored} unscored")
         if self.errors:
             parts.append(f"{self.errors} error{'s' if self.errors != 1 else ''}")
         elapsed = time.monotonic() - self.start
@@ -49,6 +51,7 @@ class RunProgress:
             self.done += 1
             self.correct += bool(record.get("correct"))
             self.errors += record.get("status") == "error"
+            self.unscored += bool(record.get("unscored"))
             if self.quiet:
                 return
             if self.live:
@@ -61,7 +64,8 @@ class RunProgress:
                 if record.get("status") == "error":
                     verdict = f"error{took}: {record.get('error') or ''}"
                 else:
-                    verdict = f"{record.get('status')}, {'correct' if record.get('correct') else 'wrong'}{took}"
+                    score = "unscored" if record.get("unscored") else "correct" if record.get("correct") else "wrong"
+                    verdict = f"{record.get('status')}, {score}{took}"
                 line = shown(f"{record['set']}/{record['id']}: {verdict}", multiline=False)
                 self.stream.write(f"{line} [{self.status()}]\n")
                 self.stream.flush()

@@ -15,9 +15,15 @@ from vorlan.bench.scoring import Summary
 
 CI_NOTE = "accuracy: share of problems whose final pair solves to the published optimum; [95% CI]: Wilson score interval"
 EXEC_NOTE = "exec: pairs that compile and solve to a verdict (optimal, feasible, infeasible or unbounded)"
+UNSCORED_NOTE = ("unscored: published answer neither a number nor a no-optimum phrase; "
+                 "left out of accuracy and its interval")
+ROUNDS_NOTE = "rounds: problems that needed each kind of round after the first generation"
 
-HEADERS = ("set", "problems", "accuracy [95% CI]", "exec", "errors", "iterations mean/median", "time/problem",
-           "tokens in/out", "cost")
+HEADERS = ("set", "problems", "accuracy [95% CI]", "exec", "errors", "unscored", "iterations mean/median",
+           "time/problem", "tokens in/out", "cost")
+# Short names of the round kinds in the rounds line.
+_ROUND_SHORT = {"syntax revision": "syntax", "solve revision": "solve", "alignment revision": "alignment",
+                "reply repair": "repair"}
 
 
 def _pct(x: float) -> str:
@@ -41,7 +47,13 @@ def row_cells(s: Summary) -> list[str]:
         f"{_tokens(s.input_tokens)} / {_tokens(s.output_tokens)}"
     cost = "-" if s.cost is None else f"${s.cost:.2f}"
     return [s.name, str(s.n), f"{_pct(s.accuracy)} [{_pct(s.ci_low)}, {_pct(s.ci_high)}]",
-            _pct(s.execution_rate), str(s.errors), its, secs, toks, cost]
+            _pct(s.execution_rate), str(s.errors), str(s.unscored), its, secs, toks, cost]
+
+
+def rounds_text(s: Summary) -> str:
+    """"syntax 3 · solve 1": problems of the set that needed each kind of round; "-" for none."""
+    parts = [f"{_ROUND_SHORT.get(k, k)} {n}" for k, n in s.rounds.items()]
+    return " \u00b7 ".join(parts) if parts else "-"
 
 
 def format_table(summaries: list[Summary]) -> str:
@@ -53,7 +65,12 @@ def format_table(summaries: list[Summary]) -> str:
         lines.append("  ".join(cells).rstrip())
         if k == 0:
             lines.append("  ".join("-" * w for w in widths))
-    return "\n".join(lines + ["", CI_NOTE, EXEC_NOTE])
+    notes = ["", CI_NOTE, EXEC_NOTE]
+    if any(s.unscored for s in summaries):
+        notes.append(UNSCORED_NOTE)
+    if any(s.rounds for s in summaries):
+        notes += ["", "rounds needed (problems): " + "; ".join(f"{s.name}: {rounds_text(s)}" for s in summaries)]
+    return "\n".join(lines + notes)
 
 
 # ------------------------------------------------------------------------------ charts
@@ -130,6 +147,14 @@ def _num(x) -> str:
     return _esc(x)
 
 
+def _problem_note(r: dict) -> str:
+    """The error of a problem, else the stated values its final model no longer uses as stated."""
+    if r.get("error"):
+        return str(r["error"])
+    devs = r.get("deviations") or []
+    return ("deviations: " + "; ".join(str(d) for d in devs)) if devs else ""
+
+
 def _link(set_name: str, pid: str) -> str:
     return f"{quote(safe_component(set_name))}/{quote(safe_component(pid))}/transcript.txt"
 
@@ -140,12 +165,13 @@ def render_html(summaries: list[Summary], rows: list[dict], title: str, settings
     if settings:
         shown = ", ".join(f"{_esc(k)}={_esc('default' if v is None else v)}" for k, v in settings.items())
         parts.append(f"<p class='note'>{shown}; written {_esc(time.strftime('%Y-%m-%d %H:%M'))}</p>")
-    parts.append("<table><tr>" + "".join(f"<th>{_esc(h)}</th>" for h in HEADERS) + "</tr>")
+    parts.append("<table><tr>" + "".join(f"<th>{_esc(h)}</th>" for h in HEADERS + ("rounds",)) + "</tr>")
     for s in summaries:
-        cells = row_cells(s)
+        cells = row_cells(s) + [rounds_text(s)]
         parts.append("<tr><td>" + _esc(cells[0]) + "</td>" + "".join(f"<td class='n'>{_esc(c)}</td>" for c in cells[1:])
                      + "</tr>")
-    parts.append(f"</table><p class='note'>{_esc(CI_NOTE)}<br>{_esc(EXEC_NOTE)}</p>")
+    parts.append(f"</table><p class='note'>{_esc(CI_NOTE)}<br>{_esc(EXEC_NOTE)}<br>{_esc(UNSCORED_NOTE)}<br>"
+                 f"{_esc(ROUNDS_NOTE)}</p>")
     try:
         pngs = charts(summaries, rows)
     except ImportError:
@@ -153,7 +179,7 @@ def render_html(summaries: list[Summary], rows: list[dict], title: str, settings
     else:
         for name, data in pngs.items():
             parts.append(f"<img alt='{_esc(name)}' src='data:image/png;base64,{data}'>")
-    failed = [r for r in rows if not r.get("correct")]
+    failed = [r for r in rows if not r.get("correct") and not r.get("unscored")]
     parts.append(f"<h2>Problems not solved ({len(failed)})</h2>")
     if failed:
         parts.append("<table><tr><th>set</th><th>id</th><th>status</th><th>expected</th><th>got</th>"
@@ -162,7 +188,7 @@ def render_html(summaries: list[Summary], rows: list[dict], title: str, settings
             parts.append(
                 f"<tr><td>{_esc(r['set'])}</td><td>{_esc(r['id'])}</td><td>{_esc(r.get('status'))}</td>"
                 f"<td class='n'>{_num(r.get('expected'))}</td><td class='n'>{_num(r.get('objective'))}</td>"
-                f"<td class='n'>{_esc(r.get('iterations'))}</td><td>{_esc((r.get('error') or '')[:300])}</td>"
+                f"<td class='n'>{_esc(r.get('iterations'))}</td><td>{_esc(_problem_note(r)[:300])}</td>"
                 f"<td><a href='{_esc(_link(r['set'], r['id']))}'>transcript</a></td></tr>")
         parts.append("</table>")
     parts.append("</body></html>")

@@ -13,13 +13,14 @@ import math
 import os
 from pathlib import Path
 
-from vorlan.cli.files import write_text_atomic
+from vorlan.textfile import write_text_atomic
 
 RESULTS = "results.jsonl"
 RUN_INFO = "run.json"
 
 # Settings that shape the results: a resumed run must use the same ones.
-RUN_KEYS = ("provider", "model", "tolerance", "iterations", "alignment", "few_shot", "verify", "grammar")
+RUN_KEYS = ("provider", "model", "tolerance", "iterations", "alignment", "few_shot", "verify", "repair_replies",
+            "grammar")
 
 
 class ResultsError(RuntimeError):

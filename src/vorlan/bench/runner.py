@@ -18,11 +18,12 @@ from dataclasses import asdict, dataclass, field
 
 from vorlan.bench.datasets import Problem
 from vorlan.bench.results import json_safe
-from vorlan.bench.scoring import ERROR, is_correct
+from vorlan.bench.scoring import ERROR, NO_OPTIMUM, is_correct, is_unscored
 
 # Texts of the pipeline's errors that blame the model's reply rather than the provider.
 _REPLY_FAULTS = ("Empty model response.", "Failed to parse model response as JSON: ", "Empty alignment response.",
-                 "Invalid alignment response JSON: ", "Empty OpenAI response: ", "Empty Anthropic response ")
+                 "Invalid alignment response JSON: ", "Empty OpenAI response: ", "Empty Anthropic response ",
+                 "No usable reply in ")
 ALIGNED_MESSAGE = "Aligned \u2713 Stopping."
 # The solver's statuses as result statuses (its words joined by "_"); a limit with or without a
 # solution found is "limit", an interrupted solve is the harness's failure; anything else is
@@ -42,6 +43,7 @@ class BenchConfig:
     alignment: bool = True
     few_shot: bool = True
     verify: bool = False
+    repair_replies: bool = True         # an unusable reply is asked for again (within the iterations)
     grammar: str = "bnf"
     temperature: float | None = None
     time_limit: float | None = 60.0
@@ -78,7 +80,7 @@ def prepare_process(config: BenchConfig) -> None:
         for name, value in config.settings.items():
             setattr(genloom, name, value)
         if config.few_shot:
-            from vorlan.cli.providers import use_examples
+            from vorlan.example_tree import use_examples
 
             use_examples(config.examples)
         _prepared.add(key)
@@ -189,7 +191,8 @@ def run_problem(problem: Problem, config: BenchConfig) -> Outcome:
             kwargs = dict(model_name=config.model, mode=getattr(genloom.Grammar, config.grammar.upper()),
                           iterations=config.iterations, return_statistics=True,
                           alignment_check=config.alignment, temperature=config.temperature,
-                          llm_provider=config.provider, progress=log.progress, few_shot=config.few_shot)
+                          llm_provider=config.provider, progress=log.progress, few_shot=config.few_shot,
+                          repair_replies=config.repair_replies)
             if config.verify:
                 kwargs["verify"] = True
 
@@ -210,12 +213,18 @@ def run_problem(problem: Problem, config: BenchConfig) -> Outcome:
         if stats is not None:
             record["iterations"] = stats.get("iterations")
             record["syntax_errors"] = list(stats.get("syntax_errors") or [])
+            record["rounds"] = list(stats.get("rounds") or [])
+            record["deviations"] = list(stats.get("deviations") or [])
             if record["syntax_errors"]:
                 record["status"] = "no_compile"
             else:
                 solved = _solve(files.get("model.mod", ""), files.get("model.dat", ""), config.time_limit)
                 record["status"] = solved["status"]
                 record["objective"] = solved["objective"]
+                verdict = stats.get("verdict")
+                if verdict and solved["status"] in NO_OPTIMUM:
+                    # The LLM said the problem as described has no optimum and kept its pair.
+                    record["status"] = "_".join(verdict.split())
                 if solved["status"] in ("solver_error", ERROR):
                     record["error"] = f"solver: {solved['solver_status']}: {solved['message']}".rstrip(": ")
     except Exception as e:  # a fault of the harness or the solve step: still one result line
@@ -225,6 +234,7 @@ def run_problem(problem: Problem, config: BenchConfig) -> Outcome:
         record["aligned"] = ALIGNED_MESSAGE in log.messages()
     record["correct"] = is_correct(record["status"], record["objective"], problem.answer, problem.no_optimum,
                                    config.tolerance)
+    record["unscored"] = is_unscored(problem)
     record["llm_calls"] = len(log.calls)
     record["input_tokens"] = _tokens(log.calls, "input_tokens")
     record["output_tokens"] = _tokens(log.calls, "output_tokens")
@@ -241,8 +251,9 @@ def blank_record(problem: Problem, error: str | None = None) -> dict:
     """A result line with every field, before anything ran."""
     return {"set": problem.set, "id": problem.id, "status": ERROR, "objective": None,
             "expected": problem.answer if problem.answer is not None else problem.answer_text,
-            "correct": False, "iterations": None, "syntax_errors": [], "aligned": None, "llm_calls": 0,
-            "input_tokens": None, "output_tokens": None, "seconds": None, "llm_seconds": None, "error": error}
+            "correct": False, "unscored": is_unscored(problem), "iterations": None, "syntax_errors": [],
+            "rounds": [], "deviations": [], "aligned": None, "llm_calls": 0, "input_tokens": None,
+            "output_tokens": None, "seconds": None, "llm_seconds": None, "error": error}
 
 
 def failed_outcome(problem: Problem, message: str) -> Outcome:

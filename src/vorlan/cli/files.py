@@ -12,7 +12,7 @@ import tempfile
 from pathlib import Path
 
 from vorlan.cli.errors import CliError
-from vorlan.textfile import decode_text, max_input_bytes, read_bytes, read_text, write_text_replacing
+from vorlan.textfile import decode_text, max_input_bytes, read_bytes, read_text, write_text_atomic
 
 __all__ = ["check_output_file", "decode_text", "library_readable", "read_input", "read_text", "same_file",
            "write_text_atomic"]
@@ -53,13 +53,6 @@ def check_output_file(path: str, overwrite: bool, fix: str = "choose another loc
         raise CliError(f"cannot write {path}: {parent} is not a directory")
     if not os.access(parent, os.W_OK | os.X_OK) or (p.exists() and not os.access(p, os.W_OK)):
         raise CliError(f"cannot write {path}: permission denied")
-
-
-def write_text_atomic(path: str, text: str) -> None:
-    """Write ``text`` to ``path`` (creating its folder) through a temporary file beside it, so an
-    interrupted write never leaves a half-written file where a whole one was."""
-    Path(path).parent.mkdir(parents=True, exist_ok=True)
-    write_text_replacing(path, text)
 
 
 def _library_reads_as_is(raw: bytes) -> bool:

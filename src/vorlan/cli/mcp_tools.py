@@ -90,14 +90,16 @@ def _pair(model, data, model_file, data_file) -> tuple[str, str]:
 def solve(description: str, model_file: str | None = None, data_file: str | None = None,
           overwrite: bool = False, provider: str | None = None, model_name: str | None = None,
           iterations: int | None = None, alignment: bool = True, few_shot: bool = True,
-          temperature: float | None = None, grammar: str = "bnf", progress: Progress = None) -> dict[str, Any]:
+          temperature: float | None = None, grammar: str = "bnf", repair_replies: bool = True,
+          progress: Progress = None) -> dict[str, Any]:
     """Write a Vorlan model and data pair for an optimization problem described in natural
     language, repairing it with the compiler's errors until it compiles (and, with alignment,
     until the LLM judges it faithful to the description). Returns the model and data texts,
     whether they compile, the assessment and the statistics. With model_file and data_file
     the pair is also written there; existing files are replaced only with overwrite=true.
     provider: openai, google, ollama or anthropic (default: from the server's environment);
-    temperature: 0 to 2; grammar: none, bnf or code."""
+    temperature: 0 to 2; grammar: none, bnf or code; repair_replies: ask again when a reply
+    cannot be used (within the iterations)."""
     from vorlan import genloom
 
     if not description or not description.strip():
@@ -120,11 +122,12 @@ def solve(description: str, model_file: str | None = None, data_file: str | None
         stats = genloom.generative_solve(
             description, *paths, model_name=model_name, mode=mode, iterations=iterations,
             return_statistics=True, alignment_check=None if alignment else False, temperature=temperature,
-            llm_provider=provider, progress=progress, few_shot=few_shot)
+            llm_provider=provider, progress=progress, few_shot=few_shot, repair_replies=bool(repair_replies))
         texts = [read_text(p) for p in paths]
     return {"model": texts[0], "data": texts[1], "compiles": not stats["syntax_errors"],
             "assessment": stats["assessment"], "iterations": stats["iterations"],
-            "syntax_errors": list(stats["syntax_errors"]), "model_file": model_file, "data_file": data_file}
+            "syntax_errors": list(stats["syntax_errors"]), "rounds": stats.get("rounds", []),
+            "model_file": model_file, "data_file": data_file}
 
 
 def check(model: str | None = None, data: str | None = None, model_file: str | None = None,

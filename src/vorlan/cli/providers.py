@@ -5,9 +5,9 @@ from __future__ import annotations
 import importlib.util
 import os
 import socket
-from pathlib import Path
 
 from vorlan.cli.errors import CliError
+from vorlan.example_tree import use_examples as _use_examples
 
 DEFAULT_GEMINI_MODEL = "gemini-2.5-flash"
 DEFAULT_ANTHROPIC_MODEL = "claude-sonnet-4-5"
@@ -95,19 +95,8 @@ def _preflight(kind) -> None:
 
 
 def use_examples(examples: str | None) -> None:
-    """Few-shot gathering looks for "qel_models" in the working directory; point it at the
-    chosen example tree instead (default: ./qel_models if present, else the bundled tree)."""
-    from vorlan import genloom
-
+    """Points few-shot gathering at the chosen example tree (see vorlan.example_tree); a
+    folder that does not exist is refused before any paid call."""
     if examples is not None and not Path(examples).is_dir():
         raise CliError(f"no such example folder: {examples}", "give an existing folder to --examples")
-    if examples is None:
-        if Path("qel_models").is_dir():
-            return
-        examples = str(Path(genloom.__file__).resolve().parent / "qel_models")
-    original = genloom._gather_few_shots
-
-    def gather(problem_description, k=3, models_dir=None, progress=None):
-        return original(problem_description, k=k, models_dir=examples, progress=progress)
-
-    genloom._gather_few_shots = gather
+    _use_examples(examples)

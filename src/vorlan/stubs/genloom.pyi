@@ -23,7 +23,7 @@ from vorlan.semantic_error import SemanticError as SemanticError
 from vorlan.vorlan_core import QelCompiler as QelCompiler
 
 _Progress: TypeAlias = Callable[[str], object]
-_ReplyContract: TypeAlias = Literal["pair", "alignment", "solve_revision", "feedback"]
+_ReplyContract: TypeAlias = Literal["pair", "alignment", "solve_revision", "feedback", "alignment_deviations"]
 
 @type_check_only
 class FewShotExample(TypedDict):
@@ -41,11 +41,28 @@ class SolveOutcome(TypedDict):
     seconds: float
 
 @type_check_only
+class RoundRecord(TypedDict):
+    # generation, syntax revision, solve revision, alignment revision, reply repair
+    kind: str
+    compile_errors: int | None  # None when the reply held no pair
+    status: str | None  # solver status when the pair was solved
+    objective: float | None
+    aligned: bool | None  # the reviewer's verdict, when there was one
+
+@type_check_only
 class SolveStatistics(TypedDict):
     iterations: int
     assessment: str
     syntax_errors: list[str]
+    rounds: list[RoundRecord]
     solve: NotRequired[SolveOutcome | None]  # only with verify on; None when the last pair did not compile
+    # Only with verify on: the LLM's verdict that the problem as described has no optimum
+    # ("infeasible as described" / "unbounded as described"), its explanation and the solver's
+    # conflicting set; and the stated values the final model no longer uses as stated.
+    verdict: NotRequired[str | None]
+    explanation: NotRequired[str | None]
+    conflicts: NotRequired[list[str]]
+    deviations: NotRequired[list[str]]
 
 @type_check_only
 class UsageRecord(TypedDict):
@@ -88,6 +105,7 @@ OPENAI_API: Literal["responses", "chat"]
 GEMINI_CLIENT: Literal["generativeai", "genai"]
 VERIFY: bool
 VERIFY_TIME_LIMIT: float
+REPAIR_REPLIES: bool
 # Ask each provider for the JSON shape of every reply that has one (read at every call).
 STRUCTURED_OUTPUT: bool
 # "grammar": pairs written in two GBNF-constrained calls on a local OpenAI-compatible server.
@@ -117,11 +135,13 @@ def generative_solve(
     progress: _Progress | None = None,
     few_shot: bool = True,
     verify: bool | None = None,
+    repair_replies: bool | None = None,
 ) -> str:
     """Have the LLM write a model and data pair for the problem description, compile it, repair
     it in a bounded loop, write both files every iteration and return the assessment text.
     verify=True (default: VERIFY) also solves every pair that compiles and sends an infeasible
-    or unbounded one back with what the solver found."""
+    or unbounded one back with what the solver found. repair_replies=True (default:
+    REPAIR_REPLIES) turns an unusable reply into one more round instead of a failure."""
 @overload
 def generative_solve(
     prompt: str,
@@ -139,6 +159,7 @@ def generative_solve(
     progress: _Progress | None = None,
     few_shot: bool = True,
     verify: bool | None = None,
+    repair_replies: bool | None = None,
 ) -> SolveStatistics: ...
 @overload
 def generative_solve(
@@ -156,6 +177,7 @@ def generative_solve(
     progress: _Progress | None = None,
     few_shot: bool = True,
     verify: bool | None = None,
+    repair_replies: bool | None = None,
 ) -> str | SolveStatistics: ...
 def generative_feedback(
     prompt: str,
@@ -277,8 +299,15 @@ def _build_generation_prompt(
     prompt: str, grammar_implementation: str, few_shots: Sequence[FewShotExample] | None = None
 ) -> str: ...
 def _build_alignment_prompt(
-    prompt: str, grammar_implementation: str, model_code: str, data_code: str, solution_summary: str | None = None
+    prompt: str,
+    grammar_implementation: str,
+    model_code: str,
+    data_code: str,
+    solution_summary: str | None = None,
+    previous_model: str | None = None,
+    previous_data: str | None = None,
 ) -> str: ...
+def _build_repair_prompt(asked: str, reply: str, error: str) -> str: ...
 def _build_revision_prompt_alignment(
     prompt: str,
     grammar_implementation: str,

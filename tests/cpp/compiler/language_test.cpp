@@ -145,6 +145,44 @@ TEST(StaticKinds, EachFaultIsReportedOnceWhereItArises) {
                  "linear; multiply a variable only by data");
 }
 
+TEST(NamedExpressions, CellsAreKeptForReports) {
+    auto r = compile("{string} S = {\"a\", \"b\"};\ndvar float x[S];\ndexpr float total = 2 * x[\"a\"] + 1;\n"
+                     "dexpr float twice[s in S] = 2 * x[s];\nminimize total;\nsubject to { forall(s in S) x[s] >= 1; }",
+                     "");
+    ASSERT_TRUE(r.ok()) << r.message();
+    const auto& e = r.instance->expressions;
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[0].full_name(), "total");
+    EXPECT_EQ(e[0].constant, 1.0);
+    ASSERT_EQ(e[0].terms.size(), 1u);
+    EXPECT_EQ(e[0].terms[0].coef, 2.0);
+    EXPECT_EQ(e[2].full_name(), "twice[\"b\"]");
+    EXPECT_EQ(r.instance->rows.size(), 2u);  // a named expression is no constraint
+}
+
+TEST(NamedExpressions, TupleIndicesReadAsTheModelWritesThem) {
+    auto r = compile("tuple Route { key string o; key string d; float cap; }\n{Route} R = ...;\n"
+                     "dvar float+ ship[R][1..2];\ndexpr float load[r in R] = ship[r][1];\n"
+                     "minimize sum(r in R) load[r];",
+                     "R = {<\"A\", \"B\", infinity>};");
+    ASSERT_TRUE(r.ok()) << r.message();
+    const Instance& in = *r.instance;
+    EXPECT_EQ(in.variables[1].full_name(), "ship[\"A\"][\"B\"][inf][2]");
+    EXPECT_EQ(written_name(in, in.variables[1].name, in.variables[1].index), "ship[<\"A\",\"B\">][2]");
+    EXPECT_EQ(written_name(in, in.expressions[0].name, in.expressions[0].index), "load[<\"A\",\"B\">]");
+    EXPECT_EQ(written_name(in, "other", {std::int64_t{1}}), "other[1]");
+}
+
+TEST(Messages, ADataItemThatFailsToLoadReportsOnlyItself) {
+    // Its uses (a `with` clause, an index set, a sum) add nothing to the first message.
+    std::string m = message_of(
+        "{string} Nodes = ...;\ntuple Arc { string o; string d; }\n{Arc} Arcs with o, d in Nodes = ...;\n"
+        "float cap[Nodes] = ...;\ndvar float+ x[Arcs];\nmaximize sum(a in Arcs) x[a];\n"
+        "subject to { forall(n in Nodes) sum(a in Arcs: a.o == n) x[a] <= cap[n]; }",
+        "Nodes = {1, 2};\nArcs = {<\"a\", \"b\">};\ncap = [1, 2];");
+    EXPECT_EQ(m, "data:1:10: expected string for an element of 'Nodes', found the int 1");
+}
+
 TEST(Messages, LongTextsAreQuotedAsExcerpts) {
     std::string big(5'000'000, 'q');
     std::string dat = "S = {\"" + big + "\", \"" + big + "\"};";

@@ -178,3 +178,26 @@ TEST(ErrorText, LongUnterminatedTextsStayFast) {
     EXPECT_FALSE(match_unsupported_parameter(none));
 }
 }  // namespace
+
+namespace {
+
+std::string stripped(const std::string& s) {
+    auto span = genloom::core::strip_reasoning(s);
+    return s.substr(span.begin, span.end - span.begin);
+}
+
+TEST(Reasoning, BlocksAreRemovedBeforeExtraction) {
+    const std::string json = "{\"model\": \"m\"}";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {json, json},
+        {"<think>a {brace}</think>\n" + json, "\n" + json},
+        {"  <THINKING>x</Thinking><reasoning>y</reasoning>" + json, json},
+        {"<think>cut off in the middle {", ""},              // closing tag missing: nothing is left
+        {"the server dropped the opening tag</think>" + json, json},
+        {json + " <think>kept: not at the start</think>", json + " <think>kept: not at the start</think>"},
+        {"{\"a\": \"</think>\"}", "{\"a\": \"</think>\"}"},  // a closing tag inside the object stays
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(stripped(in), out) << in;
+}
+
+}  // namespace

@@ -39,8 +39,8 @@ struct Script : lp::Steps<std::string, Errors> {
     std::string syntax_revision_prompt(const Pair& p, const Errors& e) override {
         return "SYNTAX(" + p.model + "," + std::to_string(e.size()) + ")";
     }
-    std::string alignment_prompt(const Pair& p, const std::string* summary) override {
-        return "ALIGN(" + p.model + (summary ? "|" + *summary : "") + ")";
+    std::string alignment_prompt(const Pair& p, const std::string* summary, const Pair* previous) override {
+        return "ALIGN(" + p.model + (summary ? "|" + *summary : "") + (previous ? "|was " + previous->model : "") + ")";
     }
     std::string alignment_revision_prompt(const std::string& a, const Pair& p) override {
         return "REALIGN(" + a + "," + p.model + ")";
@@ -53,6 +53,9 @@ struct Script : lp::Steps<std::string, Errors> {
         for (const auto& x : e) s += "|" + x;
         return s + ")";
     }
+    std::string repair_prompt(const std::string& asked, const std::string& reply, const std::string& error) override {
+        return "REPAIR(" + asked + "|" + reply + "|" + error + ")";
+    }
     Errors errors_of(const std::string& f) override { return {f}; }
     std::string generate(lp::Call call, const std::string& prompt) override {
         const char* kind = call == lp::Call::Generation ? "gen" : call == lp::Call::Alignment ? "align" : "final";
@@ -62,15 +65,34 @@ struct Script : lp::Steps<std::string, Errors> {
         return r;
     }
     bool empty(const std::string& r) override { return r.empty(); }
-    Pair parse_pair(const std::string& r) override {
-        if (r.rfind("pair ", 0) != 0) throw std::invalid_argument("not a pair: " + r);
+    // "as described: why" is the no-optimum verdict where one is offered.
+    lp::Reply<std::string> parse_reply(const std::string& r, bool offer_verdict, bool lenient) override {
+        lp::Reply<std::string> out;
+        if (offer_verdict && r.rfind("as described: ", 0) == 0) {
+            out.verdict = lp::AsDescribed<std::string>{false, r.substr(14)};
+            return out;
+        }
+        if (r.rfind("pair ", 0) != 0) {
+            if (!lenient) throw std::invalid_argument("not a pair: " + r);
+            out.error = "not a pair";
+            return out;
+        }
         report("LLM response parsed (model + data)");
-        return {"model " + r.substr(5), "data " + r.substr(5)};
+        out.pair = Pair{"model " + r.substr(5), "data " + r.substr(5)};
+        return out;
     }
-    lp::Verdict<std::string> parse_verdict(const std::string& r) override {
-        if (r.rfind("yes: ", 0) == 0) return {true, r.substr(5)};
-        if (r.rfind("no: ", 0) == 0) return {false, r.substr(4)};
-        throw std::invalid_argument("Invalid alignment response JSON: " + r);
+    // "no: text | deviation" lists one deviation.
+    std::optional<lp::Verdict<std::string>> parse_verdict(const std::string& r, bool lenient,
+                                                          std::string& error) override {
+        if (r.rfind("yes: ", 0) == 0) return lp::Verdict<std::string>{true, r.substr(5), {}};
+        if (r.rfind("no: ", 0) == 0) {
+            auto bar = r.find(" | ");
+            if (bar == std::string::npos) return lp::Verdict<std::string>{false, r.substr(4), {}};
+            return lp::Verdict<std::string>{false, r.substr(4, bar - 4), {r.substr(bar + 3)}};
+        }
+        if (!lenient) throw std::invalid_argument("Invalid alignment response JSON: " + r);
+        error = "not a verdict";
+        return std::nullopt;
     }
     lp::Compiled<Errors> compile(const Pair& p) override {
         report("Compiling model and data");
@@ -288,6 +310,84 @@ TEST(RepairLoop, VerificationKeepsTimedOutPairsAndAssessesFailedOnes) {
         auto out = lp::run(s, settings(2, true, true));
         EXPECT_EQ(s.calls().size(), 4u);  // gen, solve, gen, final
         EXPECT_FALSE(out.solve.has_value());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> kinds(const std::vector<lp::RoundRecord>& rounds) {
+    std::vector<std::string> out;
+    for (const auto& r : rounds) out.push_back(lp::round_name(r.kind));
+    return out;
+}
+
+TEST(RepairLoop, VerdictAsDescribedKeepsThePairAndEnds) {
+    Script s;
+    s.replies = {"pair 1", "as described: 40 tables need 160 hours", "final words"};
+    s.solves = {infeasible()};
+    auto out = lp::run(s, settings(5, true, true));
+    auto calls = s.calls();
+    ASSERT_EQ(calls.size(), 4u);  // gen, solve, gen (solve revision), final: no third generation
+    EXPECT_EQ(calls[2].rfind("gen RESOLVE(model 1|", 0), 0u);
+    EXPECT_EQ(calls[3].rfind("final FINAL(model 1 (read)|The solver proved the model infeasible", 0), 0u);
+    ASSERT_TRUE(out.as_described.has_value());
+    EXPECT_FALSE(out.as_described->unbounded);
+    EXPECT_EQ(out.as_described->explanation, "40 tables need 160 hours");
+    EXPECT_EQ(out.solve->status, vf::Status::Infeasible);
+    EXPECT_EQ(out.assessment, "final words");
+    EXPECT_EQ(kinds(out.rounds), (std::vector<std::string>{"generation", "solve revision"}));
+    EXPECT_EQ(out.rounds[0].status, vf::Status::Infeasible);
+    EXPECT_EQ(out.rounds[0].compile_errors, 0u);
+    EXPECT_FALSE(out.rounds[1].compile_errors.has_value());
+    EXPECT_EQ(out.iterations, 2);
+
+    Script g;  // never offered after a plain generation prompt: strict mode fails as before
+    g.replies = {"as described: no"};
+    EXPECT_THROW(lp::run(g, settings(3, true, true)), std::invalid_argument);
+}
+
+TEST(RepairLoop, RevisedPairIsReviewedAgainstThePairBeforeTheSolveRevision) {
+    Script s;
+    s.replies = {"pair 1", "pair 2", "no: raised the limit | stated 120 hours, uses 160", "pair 3", "yes: ok"};
+    s.solves = {infeasible(), solved(vf::Status::Optimal, 5), solved(vf::Status::Optimal, 4)};
+    auto out = lp::run(s, settings(5, true, true));
+    auto calls = s.calls();
+    EXPECT_NE(calls[4].find("|was model 1)"), std::string::npos);
+    EXPECT_NE(calls.back().find("ALIGN(model 3|"), std::string::npos);
+    EXPECT_NE(calls.back().find("|was model 1)"), std::string::npos);
+    EXPECT_TRUE(out.deviations.empty());  // the last verdict's list
+    EXPECT_EQ(kinds(out.rounds),
+              (std::vector<std::string>{"generation", "solve revision", "alignment revision"}));
+    EXPECT_EQ(out.rounds[1].aligned, false);
+    EXPECT_EQ(out.rounds[1].objective, 5.0);
+}
+
+TEST(RepairLoop, UnusableRepliesAreRepairedWithinTheBudget) {
+    Script s;  // prose, then a pair; an empty review, then a verdict
+    s.replies = {"Sure! Here is the model.", "pair 1", "", "yes: fine"};
+    lp::Settings cfg = settings(5, true);
+    cfg.repair = true;
+    auto out = lp::run(s, cfg);
+    EXPECT_EQ(s.calls(), (std::vector<std::string>{"gen GEN", "gen REPAIR(GEN|Sure! Here is the model.|not a pair)",
+                                                   "align ALIGN(model 1)",
+                                                   "align REPAIR(ALIGN(model 1)||the reply was empty)"}));
+    EXPECT_EQ(kinds(out.rounds), (std::vector<std::string>{"generation", "reply repair",
+                                                           "reply repair"}));
+    EXPECT_EQ(out.rounds[2].aligned, true);
+    EXPECT_EQ(out.assessment, "fine");
+    EXPECT_EQ(out.iterations, 3);
+
+    Script n;  // nothing usable at all: a failure naming the last reason, no pair to read back
+    n.replies = {"a", "b"};
+    lp::Settings two = settings(2, true);
+    two.repair = true;
+    try {
+        lp::run(n, two);
+        ADD_FAILURE() << "expected a failure";
+    } catch (const lp::Failure& f) {
+        EXPECT_EQ(std::string(f.what()), "No usable reply in 2 rounds; the last one: not a pair");
     }
 }
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "genloom/core/verification.hpp"
 
@@ -20,6 +21,12 @@ TEST(VerificationText, SummaryIsCapped) {
                       "x[0] = 1\n", 0), 0u);
     EXPECT_NE(s.find("x[19] = 20\n"), std::string::npos);
     EXPECT_EQ(s.find("x[20]"), std::string::npos);
+
+    r.values.resize(1);
+    r.nonzero_count = 1;
+    r.expressions = {{"totalRent", 1000.0000000000001}};
+    EXPECT_EQ(vf::solution_summary(r), "Solver status: optimal\nObjective value: 3.5\nNon-zero variables (1):\n"
+                                       "x[0] = 1\nNamed expressions (dexpr):\ntotalRent = 1000\n");
 
     vf::Report f;
     f.status = vf::Status::Feasible;
@@ -66,6 +73,18 @@ TEST(VerificationText, FindingsNameConflictsAndUnboundedVariables) {
     u.unbounded = {"x", "y"};
     EXPECT_EQ(vf::outcome_message(u, 60), "Unbounded: 2 variables without limit; revising...");
     EXPECT_NE(vf::findings(u).find("- x\n- y\n"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VerificationText, SummaryNumbersReadAsTheModelMeansThem) {
+    const std::vector<std::pair<double, std::string>> cases = {
+        {100000, "100000"}, {1e13, "10000000000000"}, {1000.0000000000001, "1000"}, {-0.0, "0"},
+        {0.1, "0.1"}, {2.5e-7, "2.5e-07"}, {1e300, "1e+300"}, {1.0 / 0.0, "infinity"}, {-1.0 / 0.0, "-infinity"},
+        {999999999999.99, "1000000000000"}};
+    for (const auto& [v, text] : cases) EXPECT_EQ(vf::summary_number(v), text) << v;
 }
 
 }  // namespace

@@ -109,5 +109,5 @@ TEST(PromptsAlignmentAndFeedback, InputsLayout) {
     EXPECT_NE(f.find("<inputs>\n<question>\nQ?\n</question>\n\n<model>\nMODEL\n</model>\n\n<data>\nDATA\n</data>\n"
                      "</inputs>\n\n<output_requirements>"),
               std::string::npos);
-    EXPECT_NE(f.find("\"revised_model\": \"// minimal fix\\nfloat a;"), std::string::npos);
+    EXPECT_NE(f.find("\"revised_model\": \"// minimal fix\\nfloat a = ...;"), std::string::npos);
 }

@@ -27,10 +27,16 @@ TEST(ReplySchemas, PlainFormIsWhatThePromptsShow) {
     EXPECT_EQ(json::parse(replies::reply_schema(Contract::Pair)), shown_schema(prompts::generation("p", "g", {})));
     EXPECT_EQ(json::parse(replies::reply_schema(Contract::Alignment)), shown_schema(prompts::alignment("p", "g", "m", "d")));
     EXPECT_EQ(json::parse(replies::reply_schema(Contract::Feedback)), shown_schema(prompts::feedback("q", "g", "m", "d")));
+    EXPECT_EQ(json::parse(replies::reply_schema(Contract::SolveRevision)),
+              shown_schema(prompts::revision_solve("p", "g", "m", "d", "f\n", {})));
+    const prompts::PreviousPair previous{"m0", "d0"};
+    EXPECT_EQ(json::parse(replies::reply_schema(Contract::AlignmentDeviations)),
+              shown_schema(prompts::alignment("p", "g", "m", "d", nullptr, &previous)));
 }
 
 TEST(ReplySchemas, EachDialectKeepsItsProvidersRules) {
-    for (Contract c : {Contract::Pair, Contract::Alignment, Contract::SolveRevision, Contract::Feedback}) {
+    for (Contract c : {Contract::Pair, Contract::Alignment, Contract::SolveRevision, Contract::Feedback,
+                       Contract::AlignmentDeviations}) {
         SCOPED_TRACE(std::string(replies::contract_name(c)));
         EXPECT_EQ(replies::contract_named(replies::contract_name(c)), c);
         const json plain = json::parse(replies::reply_schema(c));

@@ -11,6 +11,7 @@ from pathlib import Path
 
 from vorlan.cli.errors import CliError
 from vorlan.cli import terminal
+from vorlan.cli.commands.solve import add_repair_option
 from vorlan.cli.options import add_llm_options, add_reply_options, reply_settings
 
 # genloom settings that connection options set; a Ray worker gets them through the config.
@@ -57,6 +58,7 @@ def register(sub) -> None:
     b.add_argument("--no-few-shot", action="store_true", help="no similar solved examples in the prompts")
     b.add_argument("--examples", metavar="DIR", help="example tree for few-shot prompts")
     b.add_argument("--verify", action="store_true", help="solve each compiling pair inside the repair loop")
+    add_repair_option(b)
     b.add_argument("--time-limit", type=_non_negative, default=60.0, metavar="SECONDS",
                    help="solver time limit per problem (default: 60)")
     b.add_argument("--price-in", type=_non_negative, metavar="USD_PER_MTOK", help="price of a million input tokens")
@@ -112,6 +114,7 @@ def _config(args, provider, model):
             raise CliError(f"no such example folder: {args.examples}")
     return BenchConfig(provider=provider, model=model, tolerance=args.tolerance, iterations=args.iterations,
                        alignment=not args.no_alignment, few_shot=not args.no_few_shot, verify=args.verify,
+                       repair_replies=not args.no_repair_replies,
                        grammar=args.grammar, temperature=args.temperature, time_limit=args.time_limit or None,
                        examples=examples, settings=settings)
 

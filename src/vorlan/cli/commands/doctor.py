@@ -173,12 +173,29 @@ def _check_embeddings() -> list[Check]:
                   f"{DEFAULT_EMBEDDING_MODEL} available offline (revision {revision[:12]})" if revision
                   else f"{DEFAULT_EMBEDDING_MODEL} is not in the local model cache (few-shot examples are skipped)",
                   "" if revision else "pip install 'vorlan[rag]', then run scripts/install_offline_model.py")
+    if revision:
+        model = _embedding_runtime_check(nearscan, model)
     shipped = Path(nearscan._shipped_embeddings_dir()) / nearscan._shipped_file_name(DEFAULT_EMBEDDING_MODEL)
     info = nearscan._embedding_file_info(shipped) if shipped.is_file() else None
     stored = Check("shipped embeddings", info is not None,
                    f"{shipped}: {len(info['digests'])} descriptions" if info else f"{shipped} is missing or unusable",
                    "" if info else "reinstall the package")
     return [model, stored, _writable_check("embedding cache", nearscan._embedding_cache_dir())]
+
+
+def _embedding_runtime_check(nearscan, found: Check) -> Check:
+    """Loads the default model as ranking would and says which runtime it runs on: the
+    light export (a first request within about a second) or the embedding library."""
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        loaded = nearscan._load_model(DEFAULT_EMBEDDING_MODEL)
+    if loaded is None:
+        return Check(found.name, False, found.detail + ", but it does not load",
+                     "pip install 'vorlan[rag]' (or 'vorlan[rag-light]'), then run scripts/install_offline_model.py")
+    if isinstance(loaded, nearscan._LightModel):
+        return Check(found.name, True, found.detail + "; runs on onnxruntime")
+    return Check(found.name, True, found.detail + "; runs on the embedding library (slower first request)",
+                 "pip install 'vorlan[rag-light]' and run scripts/install_offline_model.py for the faster runtime")
 
 
 def _writable_check(name: str, folder: str) -> Check:

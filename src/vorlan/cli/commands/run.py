@@ -46,9 +46,9 @@ def check_exports(inputs: dict[str, str | None], exports: dict[str, str | None])
 
 
 def cmd_run(args) -> int:
-    from vorlan.runner import run_pair
+    from vorlan.milpgen import run_file
 
     check_exports({"the model": args.model, "the data": args.data},
                   {"--emit-script": args.emit_script, "--mps": args.mps, "--lp": args.lp})
-    return run_pair(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp,
+    return run_file(args.model, args.data, emit_script=args.emit_script, mps=args.mps, lp=args.lp,
                     time_limit=args.time_limit, json_output=args.json)

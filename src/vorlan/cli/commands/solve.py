@@ -27,9 +27,15 @@ def register(sub) -> None:
     s.add_argument("--verify", action="store_true",
                    help="solve every pair that compiles inside the repair loop: an infeasible or unbounded one "
                         "goes back to the LLM with the conflicting constraints or unbounded variables")
+    add_repair_option(s)
     add_llm_options(s)
     add_reply_options(s)
     s.set_defaults(func=cmd_solve)
+
+
+def add_repair_option(sp) -> None:
+    sp.add_argument("--no-repair-replies", action="store_true",
+                    help="end the run at a reply that cannot be used instead of asking again")
 
 
 def _read_description(args) -> str:
@@ -86,7 +92,8 @@ def cmd_solve(args) -> int:
             mode=getattr(genloom.Grammar, args.grammar.upper()), iterations=args.iterations,
             return_statistics=True, alignment_check=False if args.no_alignment else None,
             temperature=args.temperature, llm_provider=provider, progress=progress,
-            few_shot=not args.no_few_shot, verify=True if args.verify else None)
+            few_shot=not args.no_few_shot, verify=True if args.verify else None,
+            repair_replies=not args.no_repair_replies)
     solved = stats.get("solve")
     if args.json:
         print(json.dumps(stats, indent=2, ensure_ascii=False))
@@ -101,15 +108,42 @@ def cmd_solve(args) -> int:
             if solved.get("objectives"):  # a lexicographic objective: every goal in priority order
                 objective += f", goals {', '.join(repr(v) for v in solved['objectives'])}"
             print(f"solver: {solved['status']}{objective}")
+        print_verdict(stats)
         if stats["assessment"]:
             print("\n" + shown(stats["assessment"]))
     if stats["syntax_errors"]:
         return 1
+    if stats.get("verdict"):
+        return 2  # as `vorlan run` exits for a model without optimum
     if args.verify and solved:
         from vorlan.runner import exit_status
 
         return exit_status(solved["status"])
     return 0
+
+
+VERDICT_LEADS = {"infeasible as described": "The problem as described has no feasible solution",
+                 "unbounded as described": "The problem as described has no finite optimum (it is unbounded)"}
+
+
+def print_verdict(stats: dict) -> None:
+    """The no-optimum verdict with its explanation and the conflicting constraints, and the
+    stated values the final model no longer uses as stated. The texts come from the LLM and the
+    model: control characters are shown escaped."""
+    from vorlan.cli.commands.rank import printable
+
+    verdict = stats.get("verdict")
+    if verdict:
+        print(f"status: {verdict}")
+        print(f"{VERDICT_LEADS.get(verdict, verdict)}: {printable(stats.get('explanation') or '')}".rstrip())
+        if stats.get("conflicts"):
+            print("conflicting constraints and bounds:")
+            for c in stats["conflicts"]:
+                print("  " + printable(c))
+    if stats.get("deviations"):
+        print("the model no longer uses these stated values as stated:")
+        for d in stats["deviations"]:
+            print("  " + printable(d))
 
 
 def require_solver(who: str) -> None:

@@ -110,8 +110,10 @@ py::object parse_doc(const Utf8& u, std::optional<JsonError>& err) {
     throw py::error_already_set();
 }
 
-py::object json_loads_relaxed(py::handle text) {
-    require_str(text);
+py::object json_loads_relaxed(py::handle text_arg) {
+    require_str(text_arg);
+    py::object stripped = strip_reasoning(py::reinterpret_borrow<py::object>(text_arg));
+    py::handle text = stripped;
     // Only an object or null can succeed at the first attempt; any other start would
     // be parsed just to be discarded.
     auto may_be_object_or_null = [](std::string_view v) {
@@ -206,6 +208,14 @@ py::object coalesce_response_text(py::handle resp) {
 }
 
 }  // namespace
+
+py::object strip_reasoning(const py::object& text) {
+    if (!PyUnicode_Check(text.ptr())) return text;
+    Utf8 u(text);
+    core::Span span = core::strip_reasoning(u.view());
+    if (span.begin == 0 && span.end == u.view().size()) return text;
+    return u.slice(span.begin, span.end);
+}
 
 void register_extract(py::module_& m) {
     m.def(

@@ -327,7 +327,7 @@ void register_llm(py::module_& m) {
           py::arg("temperature") = py::none(), py::arg("stop") = py::none(),
           py::arg("progress") = py::none(), py::arg("reply_contract") = py::none(), py::arg("grammar") = py::none(),
           "Send one prompt to the provider; the reply text. reply_contract (\"pair\", \"alignment\",\n"
-          "\"solve_revision\", \"feedback\") asks for that reply's JSON schema; grammar (GBNF text, OpenAI\n"
+          "\"solve_revision\", \"feedback\", \"alignment_deviations\") asks for that reply's JSON schema; grammar (GBNF text, OpenAI\n"
           "provider) constrains the reply on a local server through chat completions.");
     register_openai_call(m);
     register_reply_format(m);

@@ -71,6 +71,9 @@ PYBIND11_MODULE(genloom, m) {
     // this at call time), with this limit in seconds per solve.
     m.attr("VERIFY") = false;
     m.attr("VERIFY_TIME_LIMIT") = 60.0;
+    // A reply that cannot be used (prose, near-JSON, wrong shape) becomes one more round that asks
+    // for the JSON object again, within the iteration budget, instead of ending the call.
+    m.attr("REPAIR_REPLIES") = false;
 
     py::object Enum = enum_mod.attr("Enum");
     py::list providers;

@@ -5,12 +5,15 @@
 #include <pybind11/pybind11.h>
 
 #include <climits>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "genloom/bind/constrained.hpp"
 #include "genloom/bind/llm_util.hpp"
 #include "genloom/bind/pair_io.hpp"
 #include "genloom/bind/registry.hpp"
+#include "genloom/bind/replies.hpp"
 #include "genloom/bind/verify.hpp"
 #include "genloom/core/loop.hpp"
 
@@ -111,10 +114,17 @@ public:
         return G("_build_revision_prompt_syntax")(prompt, grammar, p.model, p.data, errors,
                                                   py::arg("few_shots") = few_shots);
     }
-    py::object alignment_prompt(const Pair& p, const std::string* summary) override {
-        if (!summary) return G("_build_alignment_prompt")(prompt, grammar, p.model, p.data);
-        return G("_build_alignment_prompt")(prompt, grammar, p.model, p.data,
-                                            py::arg("solution_summary") = from_u8(*summary));
+    py::object alignment_prompt(const Pair& p, const std::string* summary, const Pair* previous) override {
+        if (!summary && !previous) return G("_build_alignment_prompt")(prompt, grammar, p.model, p.data);
+        py::dict kw;
+        if (summary) kw["solution_summary"] = from_u8(*summary);
+        if (previous) {
+            kw["previous_model"] = previous->model;
+            kw["previous_data"] = previous->data;
+        }
+        py::object built = G("_build_alignment_prompt")(prompt, grammar, p.model, p.data, **kw);
+        if (previous) deviations_prompt_ = built;
+        return built;
     }
     py::object alignment_revision_prompt(const py::object& assessment, const Pair& p) override {
         return G("_build_revision_prompt_alignment")(prompt, grammar, assessment, p.model, p.data,
@@ -127,6 +137,12 @@ public:
     }
     py::object final_assessment_prompt(const Pair& p, const py::object& errors) override {
         return G("_build_final_assessment_prompt")(prompt, grammar, p.model, p.data, errors);
+    }
+    py::object repair_prompt(const py::object& asked, const py::object& reply, const std::string& error) override {
+        py::object repaired = G("_build_repair_prompt")(asked, reply, from_u8(error));
+        if (asked.is(solve_prompt_)) solve_prompt_ = repaired;  // the verdict is still on offer
+        if (asked.is(deviations_prompt_)) deviations_prompt_ = repaired;
+        return repaired;
     }
     py::object errors_of(const std::string& finding) override {
         py::list l;
@@ -143,48 +159,87 @@ public:
             constrained_pair_ = G("_generate_constrained_pair")(provider, model_name, text, t, stop, progress);
             return constrained_pair_[py::int_(0)];
         }
-        const char* contract = call == lp::Call::Alignment       ? "alignment"
+        const char* contract = call == lp::Call::Alignment
+                                   ? (text.is(deviations_prompt_) ? "alignment_deviations" : "alignment")
                                : call == lp::Call::FinalAssessment ? nullptr
                                : text.is(solve_prompt_)            ? "solve_revision"
                                                                    : "pair";
-        return llm_call(provider, model_name, text, t, stop, progress, contract);
+        return strip_reasoning(llm_call(provider, model_name, text, t, stop, progress, contract));
     }
     bool empty(const py::object& reply) override { return !truthy(reply); }
 
-    Pair parse_pair(const py::object& content) override {
+    lp::Reply<py::object> parse_reply(const py::object& content, bool offer_verdict, bool lenient) override {
+        lp::Reply<py::object> out;
         if (!constrained_pair_.is_none()) {  // written as two plain texts: nothing to parse
-            Pair p{constrained_pair_[py::int_(0)], constrained_pair_[py::int_(1)]};
+            out.pair = Pair{constrained_pair_[py::int_(0)], constrained_pair_[py::int_(1)]};
             constrained_pair_ = py::none();
             G("_notify")(progress, S("Model and data written under the grammars"));
-            last_content_ = content;
-            return p;
+            return out;
         }
+        py::object result;
         try {
-            py::object result = G("_json_loads_relaxed")(content);
-            Pair p{result[py::str("model")], result[py::str("data")]};
-            G("_notify")(progress, S("LLM response parsed (model + data)"));
-            genloom::debug(S("Model and data generated."));
-            last_content_ = content;
-            return p;
+            result = G("_json_loads_relaxed")(content);
         } catch (py::error_already_set& e) {
             if (!is_ordinary(e)) throw;
+            std::string why = reply_error_text(e);
+            if (lenient) {
+                out.error = why;
+                return out;
+            }
             raise_error(PyExc_RuntimeError,
-                        cat({S("Failed to parse model response as JSON: "), error_text(e), S("\nResponse: "),
+                        cat({S("Failed to parse model response as JSON: "), from_u8(why), S("\nResponse: "),
                              py::str(content)}),
                         &e);
         }
+        std::string why;
+        if (offer_verdict && (out.verdict = as_described(result, why))) return out;
+        if (why.empty()) {
+            why = pair_shape_error(result);
+            if (why.empty()) {
+                out.pair = Pair{result[py::str("model")], result[py::str("data")]};
+                G("_notify")(progress, S("LLM response parsed (model + data)"));
+                genloom::debug(S("Model and data generated."));
+                return out;
+            }
+        }
+        if (lenient) {
+            out.error = why;
+            return out;
+        }
+        raise(PyExc_RuntimeError, cat({S("Failed to parse model response as JSON: "), from_u8(why), S("\nResponse: "),
+                                       py::str(content)}));
     }
 
-    lp::Verdict<py::object> parse_verdict(const py::object& content) override {
-        py::object obj = G("_json_loads_relaxed")(content);
+    std::optional<lp::Verdict<py::object>> parse_verdict(const py::object& content, bool lenient,
+                                                         std::string& error) override {
+        py::object obj;
+        if (!lenient) {
+            obj = G("_json_loads_relaxed")(content);
+        } else {
+            try {
+                obj = G("_json_loads_relaxed")(content);
+            } catch (py::error_already_set& e) {
+                if (!is_ordinary(e)) throw;
+                error = reply_error_text(e);
+                return std::nullopt;
+            }
+        }
         if (PyDict_Check(obj.ptr())) {
             py::dict d = py::reinterpret_borrow<py::dict>(obj);
             py::object aligned = d.attr("get")("aligned");
             py::object assessment = d.attr("get")("assessment");
-            if (PyBool_Check(aligned.ptr()) && PyUnicode_Check(assessment.ptr()))
-                return {aligned.ptr() == Py_True, assessment.attr("strip")()};
+            if (PyBool_Check(aligned.ptr()) && PyUnicode_Check(assessment.ptr())) {
+                lp::Verdict<py::object> v{aligned.ptr() == Py_True, assessment.attr("strip")(), {}};
+                py::object devs = d.attr("get")("deviations");
+                if (PyList_Check(devs.ptr()))
+                    for (py::handle item : devs)
+                        if (PyUnicode_Check(item.ptr()) && truthy(item.attr("strip")())) v.deviations.push_back(u8(item));
+                return v;
+            }
         }
-        raise(PyExc_RuntimeError, cat({S("Invalid alignment response JSON: "), py::str(content)}));
+        if (!lenient) raise(PyExc_RuntimeError, cat({S("Invalid alignment response JSON: "), py::str(content)}));
+        error = verdict_shape_error(obj);
+        return std::nullopt;
     }
 
     lp::Compiled<py::object> compile(const Pair& p) override {
@@ -210,14 +265,6 @@ public:
     }
 
     void write_pair(const Pair& p) override {
-        // A reply whose "model" or "data" is not text cannot be written; say what was wrong with it.
-        for (auto [key, value] : {std::pair{"model", &p.model}, std::pair{"data", &p.data}}) {
-            if (PyUnicode_Check(value->ptr())) continue;
-            raise(PyExc_TypeError,
-                  cat({S("Failed to parse model response as JSON: the reply had the wrong shape: \""), S(key),
-                       S("\" must be text, not "), py::str(py::type::handle_of(*value).attr("__name__")),
-                       S("\nResponse: "), py::str(last_content_)}));
-        }
         genloom::write_pair(model_file, data_file, p.model, p.data);
     }
 
@@ -237,16 +284,57 @@ public:
     }
 
 private:
-    py::object last_content_ = py::str("");
     py::object solve_prompt_ = py::none();      // the last solve-revision prompt, whose reply may be a verdict
+    py::object deviations_prompt_ = py::none();  // the last review of a solve revision (lists deviations)
     py::object constrained_pair_ = py::none();  // (model, data) of the last constrained generation
     py::object last_compiler_ = py::none();
 };
 
+// "rounds": per iteration what prompted it and what came of it.
+py::list rounds_entry(const std::vector<lp::RoundRecord>& rounds) {
+    py::list out;
+    for (const auto& r : rounds) {
+        py::dict d;
+        d["kind"] = lp::round_name(r.kind);
+        d["compile_errors"] = r.compile_errors ? py::object(py::int_(*r.compile_errors)) : py::object(py::none());
+        d["status"] = r.status ? py::object(py::str(vf::status_name(*r.status))) : py::object(py::none());
+        d["objective"] = r.objective ? py::object(py::float_(*r.objective)) : py::object(py::none());
+        d["aligned"] = r.aligned ? py::object(py::bool_(*r.aligned)) : py::object(py::none());
+        out.append(d);
+    }
+    return out;
+}
+
+py::list text_list(const std::vector<std::string>& items) {
+    py::list out;
+    for (const auto& s : items) out.append(from_u8(s));
+    return out;
+}
+
+// "verdict", "explanation", "conflicts" (the solver's conflicting set of the kept pair, by label
+// and index values) and "deviations" (stated values the final model no longer uses as stated).
+void add_verdict_entries(py::dict& stats, const lp::Outcome<py::object, py::object>& out) {
+    stats["verdict"] = out.as_described ? py::object(py::str(lp::as_described_name(out.as_described->unbounded)))
+                                        : py::object(py::none());
+    stats["explanation"] = out.as_described ? out.as_described->explanation : py::object(py::none());
+    py::list conflicts;
+    if (out.as_described && out.solve) {
+        for (const auto& c : out.solve->conflicts) {
+            std::string line = (c.is_bound ? "bound " : "constraint ") + (c.name.empty() ? "(unlabelled)" : c.name);
+            if (c.line > 0) line += " (line " + std::to_string(c.line) + ")";
+            conflicts.append(from_u8(line + ": " + c.condition));
+        }
+        for (const auto& u : out.solve->unbounded) conflicts.append(from_u8("unbounded variable " + u));
+    }
+    stats["conflicts"] = conflicts;
+    stats["deviations"] = text_list(out.deviations);
+}
+
 py::object generative_solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
                             py::object mode, py::object iterations_arg, py::object return_statistics,
                             py::object alignment_check, py::object temperature, py::object stop,
-                            py::object llm_provider, py::object progress, py::object few_shot, py::object verify) {
+                            py::object llm_provider, py::object progress, py::object few_shot, py::object verify,
+                            py::object repair_replies) {
     // Preparation: the arguments are resolved in this order, each failing before any work.
     py::object grammar_implementation = G("_get_grammar_implementation")(mode);
     py::int_ iterations = clean_iterations(iterations_arg);
@@ -259,6 +347,7 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     if (cfg.verify) cfg.time_limit = time_limit_setting();
     cfg.provider = u8(py::str(provider.attr("value")));
     cfg.model_name = u8(py::str(model_name));
+    cfg.repair = repair_replies.is_none() ? truthy(G("REPAIR_REPLIES")) : truthy(repair_replies);
     cfg.few_shot = truthy(few_shot);
     cfg.model_path = u8(path_text(model_file));
     cfg.data_path = u8(path_text(data_file));
@@ -288,7 +377,11 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     stats["iterations"] = py::int_(out.iterations);
     stats["assessment"] = stripped;
     stats["syntax_errors"] = out.syntax_errors;
-    if (cfg.verify) stats["solve"] = out.solve ? statistics_entry(*out.solve) : py::object(py::none());
+    if (cfg.verify) {
+        stats["solve"] = out.solve ? statistics_entry(*out.solve) : py::object(py::none());
+        add_verdict_entries(stats, out);
+    }
+    stats["rounds"] = rounds_entry(out.rounds);
     return std::move(stats);
 }
 
@@ -302,7 +395,7 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     notify_obj(progress, S("Generating feedback from LLM"));
     py::object user_prompt = G("_build_feedback_prompt")(prompt, grammar_implementation, model_code, data_code);
     py::object t = temperature.is_none() ? py::object(py::none()) : py::object(py::float_(0.0));
-    py::object content = llm_call(provider, model_name, user_prompt, t, stop, progress, "feedback");
+    py::object content = strip_reasoning(llm_call(provider, model_name, user_prompt, t, stop, progress, "feedback"));
     if (!truthy(content)) raise(PyExc_RuntimeError, S("Empty model response."));
     try {
         notify_obj(progress, S("Feedback received; parsing"));
@@ -326,13 +419,18 @@ void register_pipeline(py::module_& m) {
           py::arg("alignment_check") = py::none(), py::arg("temperature") = py::none(),
           py::arg("stop") = py::none(), py::arg("llm_provider") = m.attr("LLM_PROVIDER"),
           py::arg("progress") = py::none(), py::arg("few_shot") = true, py::arg("verify") = py::none(),
+          py::arg("repair_replies") = py::none(),
           "Have the LLM write a model and data pair for the problem description, compile it, repair it\n"
           "in a bounded loop, write both files every iteration and return the assessment text (or the\n"
           "statistics record with return_statistics=True).\n\n"
           "verify=True (default: the VERIFY setting) also solves every pair that compiles, within\n"
           "VERIFY_TIME_LIMIT seconds: an infeasible or unbounded pair goes back to the LLM with the\n"
           "conflicting constraints or the unbounded variables, a solved one reaches the alignment\n"
-          "check with a summary of its solution, and the statistics gain a \"solve\" entry.");
+          "check with a summary of its solution, and the statistics gain a \"solve\" entry. The LLM may\n"
+          "answer a revision request with the verdict that the problem as described has no optimum:\n"
+          "the pair is kept and the statistics carry \"verdict\", \"explanation\" and \"conflicts\".\n\n"
+          "repair_replies=True (default: the REPAIR_REPLIES setting) turns a reply that cannot be used\n"
+          "into one more round that asks for the JSON object again, instead of a failure.");
     m.def("generative_feedback", &generative_feedback, py::arg("prompt"), py::arg("model_file"),
           py::arg("data_file"), py::arg("model_name") = m.attr("MODEL_NAME"), py::arg("mode") = bnf,
           py::arg("temperature") = py::none(), py::arg("stop") = py::none(),

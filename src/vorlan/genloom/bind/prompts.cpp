@@ -81,20 +81,44 @@ void register_prompts(py::module_& m) {
     m.def(
         "_build_alignment_prompt",
         [](py::object prompt, py::object grammar_implementation, py::object model_code, py::object data_code,
-           py::object solution_summary) {
+           py::object solution_summary, py::object previous_model, py::object previous_data) {
             auto p = text_arg(prompt, "prompt");
             auto g = text_arg(grammar_implementation, "grammar_implementation");
             auto mc = text_arg(model_code, "model_code");
             auto dc = text_arg(data_code, "data_code");
-            if (solution_summary.is_none()) return str_of(pr::alignment(p, g, mc, dc));
-            auto summary = text_arg(solution_summary, "solution_summary");
-            if (summary.empty() || summary.back() != '\n') summary += '\n';
-            return str_of(pr::alignment(p, g, mc, dc, summary));
+            if (previous_model.is_none() != previous_data.is_none())
+                throw py::type_error("previous_model and previous_data go together");
+            std::string summary, pm, pd;
+            if (!solution_summary.is_none()) {
+                summary = text_arg(solution_summary, "solution_summary");
+                if (summary.empty() || summary.back() != '\n') summary += '\n';
+            }
+            if (!previous_model.is_none()) {
+                pm = text_arg(previous_model, "previous_model");
+                pd = text_arg(previous_data, "previous_data");
+            }
+            std::string_view sv = summary;
+            pr::PreviousPair prev{pm, pd};
+            return str_of(pr::alignment(p, g, mc, dc, solution_summary.is_none() ? nullptr : &sv,
+                                        previous_model.is_none() ? nullptr : &prev));
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
-        py::arg("solution_summary") = py::none(),
+        py::arg("solution_summary") = py::none(), py::arg("previous_model") = py::none(),
+        py::arg("previous_data") = py::none(),
         "Prompt asking whether a compiled pair matches the problem description. With a\n"
-        "solution_summary (from the verification stage) it also shows the solver's result.");
+        "solution_summary (from the verification stage) it also shows the solver's result; with the\n"
+        "previous pair of a solve revision it asks for the stated values the revision no longer uses.");
+    m.def(
+        "_build_repair_prompt",
+        [](py::object asked, py::object reply, py::object error) {
+            auto a = text_arg(asked, "asked");
+            auto r = text_arg(reply, "reply");
+            auto e = text_arg(error, "error");
+            return str_of(pr::reply_repair(a, r, e));
+        },
+        py::arg("asked"), py::arg("reply"), py::arg("error"),
+        "The prompt that got an unusable reply, with a section quoting the reply's start and why it\n"
+        "could not be used, asking for the JSON object alone.");
     m.def(
         "_build_revision_prompt_alignment",
         [](py::object prompt, py::object grammar_implementation, py::object assessment_text, py::object model_code,

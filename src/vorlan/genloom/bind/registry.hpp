@@ -23,6 +23,10 @@ void notify(const py::object& progress, const std::string& msg);
 // True for an error of the host's general error class (not an interrupt or exit).
 bool is_ordinary(const py::error_already_set& e);
 
+// A reply text without its reasoning blocks (<think>...</think> and the like); the same
+// object when there are none, and anything that is not text unchanged.
+py::object strip_reasoning(const py::object& text);
+
 // Registration of each group of functions, called at load in interface-table order.
 void register_grammar(py::module_& m);    // _read_file ... _get_grammar_implementation
 void register_fewshot(py::module_& m);    // _safe_read_text, _find_pair_in_folder, _gather_few_shots

@@ -12,7 +12,7 @@ rp::Contract contract_of(py::handle name) {
     if (PyUnicode_Check(name.ptr()))
         if (auto c = rp::contract_named(Utf8(name).view())) return *c;
     raise_error(PyExc_ValueError, cat({py::str("Unknown reply contract: "), py::repr(name),
-                                       py::str(" (pair, alignment, solve_revision or feedback)")}));
+                                       py::str(" (pair, alignment, solve_revision, feedback or alignment_deviations)")}));
 }
 
 py::object schema_value(rp::Contract c, rp::Dialect d) {

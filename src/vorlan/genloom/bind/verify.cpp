@@ -42,6 +42,10 @@ vf::Report report_of(const py::handle& record) {
     v = entry(record, "values");
     if (!v.is_none())
         for (py::handle item : v) r.values.push_back({text(item[py::int_(0)]), py::cast<double>(item[py::int_(1)])});
+    v = entry(record, "expressions");
+    if (!v.is_none())
+        for (py::handle item : v)
+            r.expressions.push_back({text(item[py::int_(0)]), py::cast<double>(item[py::int_(1)])});
     v = entry(record, "nonzero_count");
     r.nonzero_count = v.is_none() ? r.values.size() : py::cast<std::size_t>(v);
     v = entry(record, "conflicts");

@@ -152,6 +152,25 @@ std::size_t depth_violation_pos(std::string_view s) {
     return s.size();
 }
 
+
+constexpr std::string_view kReasoningTags[] = {"think", "thinking", "reasoning"};
+
+std::string ascii_lower(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// The tag name of an opening reasoning tag at lower[i] ("<think>"), or empty.
+std::string_view opening_tag_at(const std::string& lower, std::size_t i) {
+    for (std::string_view tag : kReasoningTags) {
+        if (i + tag.size() + 2 > lower.size() || lower[i] != '<') continue;
+        if (lower.compare(i + 1, tag.size(), tag) == 0 && lower[i + 1 + tag.size()] == '>') return tag;
+    }
+    return {};
+}
+
 }  // namespace
 
 bool is_unicode_space(uint32_t cp) {
@@ -284,6 +303,32 @@ std::optional<std::string_view> match_parameter_not_supported(std::string_view m
         if (match_literal_ci(msg, skip_space(msg, end), "is not supported") != npos) return group;
     }
     return std::nullopt;
+}
+
+Span strip_reasoning(std::string_view text) {
+    const std::string lower = ascii_lower(text);
+    std::size_t begin = 0;
+    // A closing tag with no opening tag before it: the server dropped the opening one.
+    std::size_t first_close = npos, close_len = 0;
+    for (std::string_view tag : kReasoningTags) {
+        const std::string close = "</" + std::string(tag) + ">";
+        const std::size_t at = lower.find(close);
+        if (at != npos && at < first_close && lower.rfind("<" + std::string(tag) + ">", at) == npos) {
+            first_close = at;
+            close_len = close.size();
+        }
+    }
+    if (first_close != npos && lower.find('{') > first_close) begin = first_close + close_len;
+    for (;;) {
+        const std::size_t i = skip_space(text, begin);
+        const std::string_view tag = opening_tag_at(lower, i);
+        if (tag.empty()) break;
+        const std::string close = "</" + std::string(tag) + ">";
+        const std::size_t at = lower.find(close, i + tag.size() + 2);
+        if (at == npos) return {text.size(), text.size()};  // cut off inside the block
+        begin = at + close.size();
+    }
+    return {begin, text.size()};
 }
 
 }  // namespace genloom::core

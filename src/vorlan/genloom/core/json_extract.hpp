@@ -29,6 +29,12 @@ std::optional<Span> find_balanced_object(std::string_view text);
 // else nullopt, meaning "the whole text".
 std::optional<Span> extract_json_span(std::string_view text);
 
+// What is left of a reply once reasoning blocks are removed: <think>, <thinking> and <reasoning>
+// blocks (tags in any case) at its start, one whose closing tag is missing because the reply was
+// cut off (nothing is left), and the reasoning before a closing tag whose opening tag the server
+// dropped. A reply without them is returned whole.
+Span strip_reasoning(std::string_view text);
+
 // Unicode white space as the host's str.isspace() sees it.
 bool is_unicode_space(uint32_t cp);
 

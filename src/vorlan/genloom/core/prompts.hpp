@@ -1,6 +1,7 @@
 // The prompt templates sent to the language model (no Python here).
 // Each builder concatenates fixed texts and its arguments unchanged.
 #pragma once
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,17 @@ std::string alignment(std::string_view prompt, std::string_view grammar, std::st
 // after the data.
 std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                       std::string_view data_code, std::string_view solution_summary);
+
+// The pair a solve revision started from.
+struct PreviousPair {
+    std::string_view model, data;
+};
+// The alignment prompt with either or both of the <solution> section and the <previous_attempt>
+// of a revision; with a previous pair the reviewer also lists the stated values the revision no
+// longer uses as stated ("deviations" in the reply). Both null: the plain alignment prompt.
+std::string alignment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                      std::string_view data_code, const std::string_view* solution_summary,
+                      const PreviousPair* previous);
 std::string revision_alignment(std::string_view prompt, std::string_view grammar,
                                std::string_view assessment_text, std::string_view model_code,
                                std::string_view data_code, const Examples& few_shots);
@@ -36,6 +48,11 @@ std::string revision_syntax(std::string_view prompt, std::string_view grammar, s
 // what the solver found.
 std::string revision_solve(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                            std::string_view data_code, std::string_view findings, const Examples& few_shots);
+// Code points of an unusable reply quoted in a repair prompt.
+constexpr std::size_t kRepairExcerpt = 400;
+// The prompt `asked` again, with a section quoting the start of the reply it could not use and
+// why (`error`), asking for the JSON object alone.
+std::string reply_repair(std::string_view asked, std::string_view reply, std::string_view error);
 // has_errors false leaves the errors section out (syntax_errors_text is then unused).
 std::string final_assessment(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                              std::string_view data_code, bool has_errors, std::string_view syntax_errors_text);

@@ -39,6 +39,12 @@ ordered_json plain(Contract c) {
         case Contract::Feedback:
             return object_of({{"feedback", "string"}, {"revised_model", "string"}, {"revised_data", "string"}},
                              {"feedback"});
+        case Contract::AlignmentDeviations: {
+            ordered_json s = object_of({{"aligned", "boolean"}, {"assessment", "string"}, {"deviations", "array"}},
+                                       {"aligned", "assessment", "deviations"});
+            s["properties"]["deviations"]["items"] = {{"type", "string"}};
+            return s;
+        }
     }
     return {};
 }
@@ -88,6 +94,7 @@ constexpr std::pair<Contract, std::string_view> kContracts[] = {
     {Contract::Alignment, "alignment"},
     {Contract::SolveRevision, "solve_revision"},
     {Contract::Feedback, "feedback"},
+    {Contract::AlignmentDeviations, "alignment_deviations"},
 };
 
 constexpr std::pair<Dialect, std::string_view> kDialects[] = {

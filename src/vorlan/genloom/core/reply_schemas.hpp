@@ -13,6 +13,7 @@ enum class Contract {
     Alignment,      // {"aligned", "assessment"}
     SolveRevision,  // a revised pair, or {"infeasible_as_described"|"unbounded_as_described", "explanation"}
     Feedback,       // {"feedback"} with optional "revised_model" and "revised_data"
+    AlignmentDeviations,  // {"aligned", "assessment", "deviations"}: the review of a solve revision
 };
 
 enum class Dialect {
@@ -22,7 +23,7 @@ enum class Dialect {
     Gemini,        // Object without additionalProperties (the Gemini layer's schema subset)
 };
 
-// "pair", "alignment", "solve_revision", "feedback"; nullopt for any other name.
+// "pair", "alignment", "solve_revision", "feedback", "alignment_deviations"; nullopt for any other name.
 std::optional<Contract> contract_named(std::string_view name);
 std::string_view contract_name(Contract c);
 // "json_schema", "object", "openai_strict", "gemini"; nullopt for any other name.

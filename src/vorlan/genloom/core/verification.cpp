@@ -1,10 +1,29 @@
 #include "genloom/core/verification.hpp"
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
 #include "common/number_text.hpp"
 
 namespace genloom::verification {
 
 using vorlan::text::number_text;
+
+std::string summary_number(double v) {
+    if (std::isinf(v)) return v > 0 ? "infinity" : "-infinity";
+    if (std::isnan(v)) return "undefined";
+    char buf[64];
+    if (std::fabs(v) < 1e15 && v == std::nearbyint(v)) {
+        std::snprintf(buf, sizeof buf, "%.0f", v == 0 ? 0.0 : v);
+        return buf;
+    }
+    std::snprintf(buf, sizeof buf, "%.12g", v);
+    // %.12g may round to a whole number written with an exponent (999999999999.9 -> 1e+12).
+    double back = std::strtod(buf, nullptr);
+    if (std::fabs(back) < 1e15 && back == std::nearbyint(back)) std::snprintf(buf, sizeof buf, "%.0f", back);
+    return buf;
+}
 
 const char* status_name(Status s) {
     switch (s) {
@@ -73,6 +92,15 @@ void append_unbounded(std::string& out, const Report& r) {
     if (n > kListedUnbounded) out += "- ... and " + std::to_string(n - kListedUnbounded) + " more\n";
 }
 
+void append_expressions(std::string& out, const Report& r) {
+    if (r.expressions.empty()) return;
+    const std::size_t shown = r.expressions.size() < kSummaryValues ? r.expressions.size() : kSummaryValues;
+    out += shown == r.expressions.size() ? "Named expressions (dexpr):\n"
+                                         : "Named expressions (dexpr, the first " + std::to_string(shown) + "):\n";
+    for (std::size_t i = 0; i < shown; ++i)
+        out += r.expressions[i].name + " = " + summary_number(r.expressions[i].value) + "\n";
+}
+
 }  // namespace
 
 std::string solution_summary(const Report& r) {
@@ -80,14 +108,15 @@ std::string solution_summary(const Report& r) {
     out += status_name(r.status);
     if (r.status == Status::Feasible) out += " (the model has no objective)";
     out += "\n";
-    if (r.objective) out += "Objective value: " + number_text(*r.objective) + "\n";
+    if (r.objective) out += "Objective value: " + summary_number(*r.objective) + "\n";
     if (r.objectives.size() > 1) {
         out += "Goal values in priority order (lexicographic):";
-        for (std::size_t k = 0; k < r.objectives.size(); ++k) out += (k ? ", " : " ") + number_text(r.objectives[k]);
+        for (std::size_t k = 0; k < r.objectives.size(); ++k) out += (k ? ", " : " ") + summary_number(r.objectives[k]);
         out += "\n";
     }
     if (r.nonzero_count == 0) {
         out += "Every variable is zero.\n";
+        append_expressions(out, r);
         return out;
     }
     const std::size_t shown = r.values.size() < kSummaryValues ? r.values.size() : kSummaryValues;
@@ -96,7 +125,8 @@ std::string solution_summary(const Report& r) {
     else
         out += "Non-zero variables (the first " + std::to_string(shown) + " of " + std::to_string(r.nonzero_count) +
                "):\n";
-    for (std::size_t i = 0; i < shown; ++i) out += r.values[i].name + " = " + number_text(r.values[i].value) + "\n";
+    for (std::size_t i = 0; i < shown; ++i) out += r.values[i].name + " = " + summary_number(r.values[i].value) + "\n";
+    append_expressions(out, r);
     return out;
 }
 

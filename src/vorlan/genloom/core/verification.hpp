@@ -45,6 +45,7 @@ struct Report {
     std::string message;                  // the solver's words, or why no conflict set is given
     std::vector<NamedValue> values;       // non-zero variables in model order (may be capped)
     std::size_t nonzero_count = 0;        // all non-zero variables, shown or not
+    std::vector<NamedValue> expressions;  // named expressions (dexprs) at the solution (may be capped)
     std::vector<Conflict> conflicts;      // infeasible: the conflicting rows and bounds
     bool irreducible = false;             // conflicts is minimal (drop any one and the rest hold)
     std::vector<std::string> unbounded;   // unbounded: variables along an improving ray
@@ -54,6 +55,10 @@ struct Report {
 constexpr std::size_t kSummaryValues = 20;
 constexpr std::size_t kListedConflicts = 30;
 constexpr std::size_t kListedUnbounded = 30;
+
+// A number as the reviewer reads it: whole numbers without exponent or fraction (100000), others
+// with 12 significant digits (1000.0000000000001 -> 1000), infinities as "infinity".
+std::string summary_number(double v);
 
 // Status, objective and the leading non-zero variables, for the alignment prompt.
 std::string solution_summary(const Report& r);

@@ -191,8 +191,9 @@ constexpr const char* kVerifyDoc =
     "'bound', 'name', 'line', 'condition'}], 'irreducible': True when no member can be dropped),\n"
     "for an unbounded one the variables along an improving ray ('unbounded': [name]). Also\n"
     "'status', 'message', 'objective', 'bound', 'values': [(name, value)] of the first\n"
-    "max_values non-zero variables, 'nonzero_count', 'seconds' and 'timings'; 'objectives' and\n"
-    "'goal' as solve gives them for a lexicographic objective.";
+    "max_values non-zero variables, 'nonzero_count', 'expressions': [(name, value)] of the first\n"
+    "max_values dexpr cells at the solution, 'seconds' and 'timings'; 'objectives' and 'goal' as\n"
+    "solve gives them for a lexicographic objective.";
 
 }  // namespace
 

@@ -301,10 +301,21 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
     for (std::size_t j = 0; j < r.x.size(); ++j) {
         double v = rounded(inst, j, r.x[j]);
         if (std::fabs(v) <= 1e-9) continue;
-        if (nonzero++ < max_values) values.append(py::make_tuple(inst.variables.full_name(j), v));
+        const auto var = inst.variables[j];
+        if (nonzero++ < max_values) values.append(py::make_tuple(c::written_name(inst, var.name, var.index), v));
     }
     result["values"] = values;
     result["nonzero_count"] = nonzero;
+    // The named expressions (dexprs) the compiler kept, at the solution found.
+    py::list expressions;
+    if (r.has_solution)
+        for (std::size_t k = 0; k < inst.expressions.size() && k < max_values; ++k) {
+            const auto& e = inst.expressions[k];
+            double v = e.constant;
+            for (const auto& t : e.terms) v += t.coef * rounded(inst, static_cast<std::size_t>(t.var), r.x[t.var]);
+            expressions.append(py::make_tuple(c::written_name(inst, e.name, e.index), v));
+        }
+    result["expressions"] = expressions;
     py::list conflicts;
     for (const auto& mem : a.conflicts) {
         ConflictText t = describe(inst, form, mem);

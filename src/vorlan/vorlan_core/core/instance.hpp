@@ -122,6 +122,31 @@ struct Objective {
     double constant = 0.0;
 };
 
+// A cell of a named expression (dexpr), kept so that a solution report can give its value.
+struct NamedExpression {
+    std::string name;
+    std::vector<IndexValue> index;
+    std::vector<Term> terms;         // as written: a variable may occur more than once
+    double constant = 0.0;
+    std::string full_name() const { return name + index_text(index); }
+};
+
+// Named-expression cells kept for reports, at most (the first in model order).
+constexpr std::size_t kReportedExpressions = 200;
+
+// How the flat index of a variable or named expression indexed by a set of tuples reads as the
+// model writes it: per dimension the number of flat values it takes and, for a tuple, which of
+// them are its key fields (all fields when the tuple type has no key).
+struct IndexLayout {
+    struct Dim {
+        std::size_t width = 1;
+        bool tuple = false;
+        std::vector<std::size_t> shown;  // positions within the dimension's values
+    };
+    std::string name;
+    std::vector<Dim> dims;
+};
+
 struct Instance {
     Variables variables;
     Objective objective;
@@ -129,6 +154,12 @@ struct Instance {
     // (same sense and label); empty for a model with one objective.
     std::vector<Objective> lower_priority;
     std::vector<Row> rows;
+    std::vector<NamedExpression> expressions;  // the first kReportedExpressions dexpr cells
+    std::vector<IndexLayout> layouts;          // declarations indexed by a set of tuples
 };
+
+// `name` with its index as the model writes it: `ship[<"A","B">]` for a tuple-set index (key
+// fields only), `x["a"][2]` otherwise; infinite values read "infinity".
+std::string written_name(const Instance& inst, const std::string& name, const std::vector<IndexValue>& index);
 
 }  // namespace vorlan::compiler

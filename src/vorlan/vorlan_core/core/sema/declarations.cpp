@@ -146,6 +146,8 @@ void Sema::check_with(const Item& it, const Value& value, const DataAssign* a) {
             fail(first, "'with' applies to a set of tuples");
         const TupleType* tt = tuple_type(it.type.elem->tuple_name);
         auto other = syms_.find(w.set);
+        // A set whose data failed to load is already reported; checking against it says nothing new.
+        if (other != syms_.end() && other->second.failed) throw EvalError{first, "", "model", true};
         if (other == syms_.end() || other->second.value.k != Value::K::Set) fail(first, "'" + w.set + "' is not a set");
         const SetV& allowed = *other->second.value.set;
         for (std::size_t k = 0; k < w.fields.size(); ++k) {
@@ -202,6 +204,7 @@ void Sema::eval_dvar(const Item& it, Symbol& sym) {
     if (n > lim_.max_variables - std::min(lim_.max_variables, inst_->variables.size()))
         fail(it.name_pos, "the model has more than " + std::to_string(lim_.max_variables) + " variables ('" + it.name +
                               "' adds " + count_text(n) + ")");
+    keep_layout(it, sets);
     bool integer = it.vtype == "int" || it.vtype == "int+" || it.vtype == "boolean";
     double lo0 = (it.vtype == "float+" || it.vtype == "int+" || it.vtype == "boolean") ? 0.0 : -kInf;
     double hi0 = it.vtype == "boolean" ? 1.0 : kInf;
@@ -302,8 +305,66 @@ void Sema::add_variables(Variables::Block block, const std::vector<std::shared_p
     }
 }
 
+namespace {
+
+// How many values a value takes in a flat index (a tuple its fields, nested ones included).
+std::size_t flat_width(const Value& v) {
+    if (v.k != Value::K::Tuple) return 1;
+    std::size_t n = 0;
+    for (const auto& x : *v.tup) n += flat_width(x);
+    return n;
+}
+
+IndexLayout::Dim tuple_dim(const Value& e) {
+    IndexLayout::Dim d;
+    d.tuple = true;
+    d.width = flat_width(e);
+    bool keyed = false;
+    if (e.ttype)
+        for (const auto& f : e.ttype->fields) keyed = keyed || f.key;
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < e.tup->size(); ++i) {
+        const std::size_t w = flat_width((*e.tup)[i]);
+        if (!keyed || e.ttype->fields[i].key)
+            for (std::size_t k = 0; k < w; ++k) d.shown.push_back(at + k);
+        at += w;
+    }
+    return d;
+}
+
+}  // namespace
+
+// Records how the index of a declaration over a set of tuples reads, for solution reports.
+void Sema::keep_layout(const Item& it, const std::vector<std::shared_ptr<SetV>>& sets) {
+    auto is_tuples = [](const SetV& s) { return !s.is_range && !s.elems.empty() && s.elems[0].k == Value::K::Tuple; };
+    if (std::none_of(sets.begin(), sets.end(), [&](const auto& s) { return is_tuples(*s); })) return;
+    IndexLayout& l = inst_->layouts.emplace_back();
+    l.name = it.name;
+    for (const auto& s : sets) l.dims.push_back(is_tuples(*s) ? tuple_dim(s->elems[0]) : IndexLayout::Dim{});
+}
+
+// Keeps a dexpr cell for solution reports while there is room.
+void Sema::keep_expression(const Item& it, const std::vector<std::shared_ptr<SetV>>& sets,
+                           const std::vector<std::size_t>& pos, const Value& v) {
+    if (inst_->expressions.size() >= kReportedExpressions) return;
+    NamedExpression& e = inst_->expressions.emplace_back();
+    e.name = it.name;
+    for (std::size_t k = 0; k < pos.size(); ++k) {
+        const SetV& s = *sets[k];
+        if (s.is_range) e.index.emplace_back(s.lo + static_cast<std::int64_t>(pos[k]));
+        else flatten_index(s.elems[pos[k]], e.index);
+    }
+    if (v.k == Value::K::Lin) {
+        e.terms = v.lin->terms;
+        e.constant = v.lin->c;
+    } else {
+        e.constant = v.num();
+    }
+}
+
 void Sema::eval_dexpr(const Item& it, Symbol& sym) {
     auto sets = eval_dims(it.dims);
+    keep_layout(it, sets);
     auto check = [&](Value v) {
         if (!v.is_num() && v.k != Value::K::Lin)
             fail(it.value->pos, "dexpr '" + it.name + "' must be a numeric or linear expression, found " +
@@ -313,6 +374,7 @@ void Sema::eval_dexpr(const Item& it, Symbol& sym) {
     };
     if (sets.empty()) {
         sym.value = check(eval(*it.value));
+        keep_expression(it, sets, {}, sym.value);
     } else {
         auto arr = std::make_shared<ArrV>();
         arr->name = it.name;
@@ -320,8 +382,9 @@ void Sema::eval_dexpr(const Item& it, Symbol& sym) {
         std::size_t n = arr->size();
         if (n > lim_.max_cells) fail(it.pos, "dexpr '" + it.name + "' has too many cells (" + count_text(n) + ")");
         arr->cells.resize(n);
-        each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<std::size_t>&) {
+        each_cell(it.dims, sets, [&](std::size_t flat, const std::vector<std::size_t>& pos) {
             arr->cells[flat] = check(eval(*it.value));
+            keep_expression(it, sets, pos, arr->cells[flat]);
         });
         sym.value = array_value(arr);
     }

@@ -236,6 +236,9 @@ public:
     void eval_dexpr(const Item& it, Symbol& sym);
 
     // ----- expansion (expansion.cpp) -----
+    void keep_layout(const Item& it, const std::vector<std::shared_ptr<SetV>>& sets);
+    void keep_expression(const Item& it, const std::vector<std::shared_ptr<SetV>>& sets,
+                         const std::vector<std::size_t>& pos, const Value& v);
     std::vector<Term> merge(std::shared_ptr<Lin> l);
     std::vector<Term> counted(std::vector<Term> out);
     // keys: the evaluated index of an explicitly indexed label; null for the iterators in scope.
