@@ -20,7 +20,7 @@ from __future__ import annotations
 import socket
 import threading
 import time
-from typing import Any
+from typing import Any, Iterator
 
 __all__ = ["ReplyTooLarge", "client_options", "expired", "http_client", "too_large"]
 
@@ -117,7 +117,7 @@ class _BoundedStream:
         self._inner.close()
 
 
-def _chain(error: BaseException):
+def _chain(error: BaseException) -> Iterator[BaseException]:
     """``error`` and the errors it was raised from (a client layer may wrap ours)."""
     seen: set[int] = set()
     e: BaseException | None = error
