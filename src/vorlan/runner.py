@@ -56,6 +56,12 @@ def _print_text(r: dict, out) -> None:
         print(f"{'variable':<{width}}  value", file=out)
         for s, value in rows:
             print(f"{s:<{width}}  {value:.10g}", file=out)
+    named = [(_printable(name), value) for name, value in r.get("expressions") or []]
+    if named:  # the model's dexprs at the solution (the first cells of each, up to the compiler's cap)
+        width = max(len("expression"), *(len(s) for s, _ in named))
+        print(f"{'expression':<{width}}  value", file=out)
+        for s, value in named:
+            print(f"{s:<{width}}  {value:.10g}", file=out)
 
 
 def _json_record(r: dict, model_path, data_path, files: dict) -> dict:
@@ -65,6 +71,8 @@ def _json_record(r: dict, model_path, data_path, files: dict) -> dict:
         "values": [{"name": name, "value": value} for name, (_, _, value) in zip(r.get("names", []), r["values"])],
         "timings": r.get("timings", {}), "files": files,
     }
+    if r.get("expressions"):
+        record["expressions"] = [{"name": name, "value": value} for name, value in r["expressions"]]
     if "objectives" in r:  # a lexicographic objective: every goal's value, and the goal a failure arose at
         record["objectives"] = r["objectives"]
         if "goal" in r:

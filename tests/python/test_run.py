@@ -115,3 +115,27 @@ def test_written_script_is_the_generated_one(tmp_path, n):
                            "rg: 1 <= x[1] + 2 * x[2] - y <= 5; }\n", "")
     mg.write_script(compiler, tmp_path / "s.py", "cycle")
     assert (tmp_path / "s.py").read_text() == mg.generate_script(compiler, "cycle")
+
+
+DEXPR_MODEL = """tuple Link { key string a; key string b; float cost; }
+{Link} Links = ...;
+dvar float+ flow[Links] in 0..10;
+dexpr float spend = sum(l in Links) l.cost * flow[l];
+dexpr float carried[<a, b, c> in Links] = 2 * flow[<a, b, c>] + 1;
+maximize sum(l in Links) flow[l] - spend;
+subject to { sum(l in Links) flow[l] <= 15; }
+"""
+DEXPR_DATA = 'Links = { <"A", "B", 0.5>, <"B", "C", 2> };\n'
+
+
+def test_dexpr_values_are_reported_after_solving(tmp_path):
+    # Only A->B pays (profit 1 - 0.5 per unit, bound 10): spend 5, carried 21 and 1.
+    model, data = write(tmp_path, "d.mod", DEXPR_MODEL), write(tmp_path, "d.dat", DEXPR_DATA)
+    r = run(["run", model, data])
+    assert r.returncode == 0, r.stderr
+    lines = r.stdout.splitlines()
+    table = [line.split() for line in lines[next(i for i, x in enumerate(lines) if x.startswith("expression")):]]
+    assert table == [["expression", "value"], ["spend", "5"], ['carried[<"A","B">]', "21"], ['carried[<"B","C">]', "1"]]
+    record = json.loads(run(["run", model, data, "--json"]).stdout)
+    assert record["expressions"] == [{"name": "spend", "value": 5.0}, {"name": 'carried[<"A","B">]', "value": 21.0},
+                                     {"name": 'carried[<"B","C">]', "value": 1.0}]

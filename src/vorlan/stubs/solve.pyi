@@ -19,7 +19,8 @@ def solve(compiler: QelCompiler, time_limit: float | None = None) -> dict[str, A
     error), message, objective, bound, the non-zero values as (name, index, value), their full
     names and the timings. A time limit or Ctrl-C keeps the best solution found so far. A
     lexicographic objective adds objectives (every goal's value in priority order) and, without
-    an optimum, goal (the goal the solve stopped at)."""
+    an optimum, goal (the goal the solve stopped at); a model with dexprs adds expressions, their
+    values at the solution as (name, value)."""
 @overload
 def solve(model_code: str, data_code: str, time_limit: float | None = None) -> dict[str, Any]: ...
 def verify(compiler: QelCompiler, time_limit: float | None = None, max_values: int | None = None) -> dict[str, Any]:

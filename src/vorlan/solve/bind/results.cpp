@@ -188,6 +188,18 @@ std::string failing_goal(const MatrixForm& m, const std::string& status, double 
 
 }  // namespace
 
+// The named expressions (dexprs) the compiler kept, at solution x: (name as written, value).
+static py::list expression_values(const c::Instance& inst, const std::vector<double>& x, std::size_t max_values) {
+    py::list expressions;
+    for (std::size_t k = 0; k < inst.expressions.size() && k < max_values; ++k) {
+        const auto& e = inst.expressions[k];
+        double v = e.constant;
+        for (const auto& t : e.terms) v += t.coef * rounded(inst, static_cast<std::size_t>(t.var), x[t.var]);
+        expressions.append(py::make_tuple(c::written_name(inst, e.name, e.index), v));
+    }
+    return expressions;
+}
+
 py::dict solve_instance(const c::Instance& inst, double time_limit, double compile_seconds) {
     auto t0 = Clock::now();
     py::dict timings;
@@ -244,6 +256,8 @@ py::dict solve_instance(const c::Instance& inst, double time_limit, double compi
     }
     result["values"] = values;
     result["names"] = names;
+    // Only for models with dexprs, so the record of any other model keeps its keys.
+    if (!inst.expressions.empty()) result["expressions"] = expression_values(inst, r.x, c::kReportedExpressions);
     return result;
 }
 
@@ -306,16 +320,7 @@ py::dict verify_instance(const c::Instance& inst, double time_limit, std::size_t
     }
     result["values"] = values;
     result["nonzero_count"] = nonzero;
-    // The named expressions (dexprs) the compiler kept, at the solution found.
-    py::list expressions;
-    if (r.has_solution)
-        for (std::size_t k = 0; k < inst.expressions.size() && k < max_values; ++k) {
-            const auto& e = inst.expressions[k];
-            double v = e.constant;
-            for (const auto& t : e.terms) v += t.coef * rounded(inst, static_cast<std::size_t>(t.var), r.x[t.var]);
-            expressions.append(py::make_tuple(c::written_name(inst, e.name, e.index), v));
-        }
-    result["expressions"] = expressions;
+    result["expressions"] = r.has_solution ? expression_values(inst, r.x, max_values) : py::list();
     py::list conflicts;
     for (const auto& mem : a.conflicts) {
         ConflictText t = describe(inst, form, mem);
