@@ -236,37 +236,7 @@ constexpr std::string_view kFeedback9 =
     "\n"
     "</data>\n"
     "</inputs>\n"
-    "\n"
-    "<output_requirements>\n"
-    "- Return ONLY a JSON object with 1 required key and up to 2 optional keys:\n"
-    "  \"feedback\" (required), \"revised_model\" (optional), \"revised_data\" (optional).\n"
-    "- Each value must be a single JSON string. Escape all double quotes and backslashes;\n"
-    "  encode newlines as \\n.\n"
-    "- If no changes are needed, omit \"revised_model\" and \"revised_data\".\n"
-    "- If changes are needed, return complete model and data strings; do not return diffs.\n"
-    "- No trailing commas. No additional keys. No commentary.\n"
-    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
-    "</output_requirements>\n"
-    "\n"
-    "<json_schema>\n"
-    "{\n"
-    "  \"type\": \"object\",\n"
-    "  \"additionalProperties\": false,\n"
-    "  \"required\": [\"feedback\"],\n"
-    "  \"properties\": {\n"
-    "    \"feedback\": {\"type\": \"string\"},\n"
-    "    \"revised_model\": {\"type\": \"string\"},\n"
-    "    \"revised_data\": {\"type\": \"string\"}\n"
-    "  }\n"
-    "}\n"
-    "</json_schema>\n"
-    "\n"
-    "<example_output>\n"
-    "{\n"
-    "  \"feedback\": \"The model was missing coefficients a and b.\",\n"
-    "  \"revised_model\": \"// minimal fix\\nfloat a = ...;\\nfloat b = ...;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"revised_data\":  \"a = 10;\\nb= 5;\"\n"
-    "}\n"
-    "</example_output>\n";
+    "\n";
 
 constexpr std::string_view kFewShotOpen =
     "<few_shot_examples>\n"
@@ -330,7 +300,7 @@ std::string final_assessment(std::string_view prompt, std::string_view grammar, 
 std::string feedback(std::string_view user_prompt_text, std::string_view grammar, std::string_view model_code,
                      std::string_view data_code) {
     return concat({kFeedback1, grammar, kFeedback3, user_prompt_text, kFeedback5, model_code, kFeedback7,
-                   data_code, kFeedback9});
+                   data_code, kFeedback9, kFeedbackReply});
 }
 
 std::string revision_syntax(std::string_view prompt, std::string_view grammar, std::string_view model_code,

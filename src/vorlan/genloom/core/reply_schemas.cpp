@@ -1,7 +1,10 @@
 #include "genloom/core/reply_schemas.hpp"
 
+#include "genloom/core/reply_contracts.hpp"
+
 #include <algorithm>
 #include <cctype>
+#include <string_view>
 #include <nlohmann/json.hpp>
 
 namespace genloom::replies {
@@ -10,43 +13,25 @@ namespace {
 
 using nlohmann::ordered_json;
 
-ordered_json object_of(std::initializer_list<std::pair<const char*, const char*>> properties,
-                       std::initializer_list<const char*> required) {
-    ordered_json props = ordered_json::object();
-    for (auto [name, type] : properties) props[name] = {{"type", type}};
-    return {{"type", "object"},
-            {"additionalProperties", false},
-            {"required", ordered_json(required)},
-            {"properties", props}};
-}
-
-ordered_json pair_schema() { return object_of({{"model", "string"}, {"data", "string"}}, {"model", "data"}); }
-
-// The plain schema of a contract: the one the prompts show.
-ordered_json plain(Contract c) {
+// The prompt text of a contract: its output requirements, schema and examples.
+std::string_view contract_text(Contract c) {
     switch (c) {
-        case Contract::Pair:
-            return pair_schema();
-        case Contract::Alignment:
-            return object_of({{"aligned", "boolean"}, {"assessment", "string"}}, {"aligned", "assessment"});
-        case Contract::SolveRevision:
-            return {{"anyOf",
-                     {pair_schema(),
-                      object_of({{"infeasible_as_described", "boolean"}, {"explanation", "string"}},
-                                {"infeasible_as_described", "explanation"}),
-                      object_of({{"unbounded_as_described", "boolean"}, {"explanation", "string"}},
-                                {"unbounded_as_described", "explanation"})}}};
-        case Contract::Feedback:
-            return object_of({{"feedback", "string"}, {"revised_model", "string"}, {"revised_data", "string"}},
-                             {"feedback"});
-        case Contract::AlignmentDeviations: {
-            ordered_json s = object_of({{"aligned", "boolean"}, {"assessment", "string"}, {"deviations", "array"}},
-                                       {"aligned", "assessment", "deviations"});
-            s["properties"]["deviations"]["items"] = {{"type", "string"}};
-            return s;
-        }
+        case Contract::Pair: return prompts::kModelDataReply;
+        case Contract::Alignment: return prompts::kAlignmentReply;
+        case Contract::SolveRevision: return prompts::kSolveRevisionReply;
+        case Contract::Feedback: return prompts::kFeedbackReply;
+        case Contract::AlignmentDeviations: return prompts::kAlignmentDeviationsReply;
     }
     return {};
+}
+
+// The plain schema of a contract: the <json_schema> block its prompt text shows, read from
+// that text so the prompt and the schema sent to a provider cannot drift apart.
+ordered_json plain(Contract c) {
+    constexpr std::string_view open = "<json_schema>\n", close = "</json_schema>";
+    const std::string_view text = contract_text(c);
+    const std::size_t from = text.find(open) + open.size();
+    return ordered_json::parse(text.substr(from, text.find(close, from) - from));
 }
 
 bool listed(const ordered_json& names, const std::string& name) {
