@@ -34,9 +34,7 @@ py::object anthropic_client() {
         if (!e.matches(PyExc_AttributeError)) throw;
         raise_runtime_from(e, kAnthropicMissing);
     }
-    py::object key = env_value("ANTHROPIC_API_KEY");
-    if (key.is_none() || !truthy(key))
-        raise_error(PyExc_RuntimeError, py::str("ANTHROPIC_API_KEY environment variable not set."));
+    py::object key = required_key("ANTHROPIC_API_KEY");
     py::kwargs options;
     options["api_key"] = key;
     py::object base_url = env_value("ANTHROPIC_BASE_URL");

@@ -42,9 +42,7 @@ py::object genai_client() {
         if (!e.matches(PyExc_AttributeError)) throw;
         raise_runtime_from(e, kGenaiMissing);
     }
-    py::object key = env_value("GEMINI_API_KEY");
-    if (key.is_none() || !truthy(key))
-        raise_error(PyExc_RuntimeError, py::str("GEMINI_API_KEY environment variable not set."));
+    py::object key = required_key("GEMINI_API_KEY");
     py::dict http_options;
     if (auto seconds = request_timeout())
         http_options["timeout"] = static_cast<long long>(std::ceil(*seconds * 1000.0));

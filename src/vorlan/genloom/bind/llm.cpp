@@ -32,9 +32,7 @@ py::object openai_client() {
         if (!e.matches(PyExc_AttributeError)) throw;  // the import failure already wrapped
         raise_runtime_from(e, kOpenAIMissing);
     }
-    py::object key = env_value("OPENAI_API_KEY");
-    if (key.is_none() || !truthy(key))
-        raise_error(PyExc_RuntimeError, py::str("OPENAI_API_KEY environment variable not set."));
+    py::object key = required_key("OPENAI_API_KEY");
     // Our retry loop makes the attempts: the client's own retries are switched off.
     py::kwargs options;
     options["api_key"] = key;
@@ -48,9 +46,7 @@ py::object openai_client() {
 
 py::object google_client() {
     py::object genai = import_gemini_layer();
-    py::object key = env_value("GEMINI_API_KEY");
-    if (key.is_none() || !truthy(key))
-        raise_error(PyExc_RuntimeError, py::str("GEMINI_API_KEY environment variable not set."));
+    py::object key = required_key("GEMINI_API_KEY");
     genai.attr("configure")(py::arg("api_key") = key);
     return genai;
 }

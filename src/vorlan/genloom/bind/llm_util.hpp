@@ -142,4 +142,13 @@ inline py::object env_value(const char* name) {
     return py::module_::import("os").attr("environ").attr("get")(name);
 }
 
+// The API key in environment variable `name`; RuntimeError "<name> environment variable not
+// set." when it is unset or empty.
+inline py::object required_key(const char* name) {
+    py::object key = env_value(name);
+    if (key.is_none() || !truthy(key))
+        raise_error(PyExc_RuntimeError, py::str(std::string(name) + " environment variable not set."));
+    return key;
+}
+
 }  // namespace genloom
